@@ -1,0 +1,22 @@
+// Field conditioning: maxima and normalisation, the Maxwell consistency
+// check and the sign correction.
+#pragma once
+
+#include "io/list_writer.hpp"
+#include "model/run_data.hpp"
+
+namespace wk {
+
+// Logs the full grid and the two Ez maxima, then scales E to V/cm and H to
+// B in gauss, both times Fnorm.
+void normalise_fields(RunData& d, ListWriter& log);
+
+// Checks the Ampere-Maxwell law slice by slice; stops the run when the mean
+// ratio exceeds 2 in magnitude. Returns true when E and B signs disagree.
+bool check_maxwell(RunData& d, ListWriter& log);
+
+// Reverses E or B when the signs disagree; always ends the block with the
+// separator line.
+void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible);
+
+}  // namespace wk

@@ -1,0 +1,145 @@
+#include "io/line_source.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "io/error.hpp"
+#include "io/number_scan.hpp"
+
+namespace wk {
+
+LineSource::LineSource(int unit, std::string path, std::size_t block_bytes)
+    : unit_(unit), path_(std::move(path)), buf_(block_bytes < 64 ? 64 : block_bytes) {
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    const int err = errno;
+    if (err == ENOENT) file_error(unit_, path_, 0, "file not found");
+    file_error(unit_, path_, 0, std::string("cannot open: ") + std::strerror(err));
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    file_error(unit_, path_, 0, "is a folder, not a file");
+  }
+}
+
+LineSource::~LineSource() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void LineSource::fail(std::string_view what) const { file_error(unit_, path_, line_number_, what); }
+
+void LineSource::fail_end_of_file() const {
+  file_error(unit_, path_, 0, "unexpected end of file after line " + std::to_string(line_number_));
+}
+
+bool LineSource::refill() {
+  if (eof_) return false;
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, filled_ - pos_);
+    filled_ -= pos_;
+    pos_ = 0;
+  }
+  // A line longer than the buffer: grow it (rare, never per line in a normal file).
+  if (filled_ == buf_.size()) buf_.resize(buf_.size() * 2);
+  for (;;) {
+    const ssize_t r = ::read(fd_, buf_.data() + filled_, buf_.size() - filled_);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      file_error(unit_, path_, line_number_ + 1, std::string("read error: ") + std::strerror(err));
+    }
+    if (r == 0) {
+      eof_ = true;
+      return false;
+    }
+    filled_ += static_cast<std::size_t>(r);
+    if (first_block_) {
+      first_block_ = false;
+      if (filled_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+    }
+    return true;
+  }
+}
+
+bool LineSource::next_line(std::string_view& line) {
+  for (;;) {
+    const char* start = buf_.data() + pos_;
+    const void* nl = std::memchr(start, '\n', filled_ - pos_);
+    if (nl != nullptr) {
+      const char* end = static_cast<const char*>(nl);
+      pos_ = static_cast<std::size_t>(end - buf_.data()) + 1;
+      if (end > start && end[-1] == '\r') --end;
+      line = std::string_view(start, static_cast<std::size_t>(end - start));
+      ++line_number_;
+      return true;
+    }
+    if (!refill()) {
+      if (pos_ == filled_) return false;
+      // Last line without a line end.
+      const char* end = buf_.data() + filled_;
+      start = buf_.data() + pos_;
+      pos_ = filled_;
+      if (end > start && end[-1] == '\r') --end;
+      line = std::string_view(start, static_cast<std::size_t>(end - start));
+      ++line_number_;
+      return true;
+    }
+  }
+}
+
+FreeFormReader::Status FreeFormReader::try_reals(double* out, int n) {
+  int got = 0;
+  std::string_view line;
+  while (got < n) {
+    if (!src_.next_line(line)) return Status::end_of_file;
+    TokenCursor cur(line);
+    std::string_view tok;
+    while (got < n && cur.next(tok)) {
+      if (!parse_real(tok, out[got])) {
+        bad_token_ = tok;
+        return Status::bad_value;
+      }
+      ++got;
+    }
+  }
+  return Status::ok;
+}
+
+void FreeFormReader::reals(double* out, int n) {
+  switch (try_reals(out, n)) {
+    case Status::ok:
+      return;
+    case Status::end_of_file:
+      src_.fail_end_of_file();
+    case Status::bad_value:
+      src_.fail(quote_token(bad_token_) + " is not a real number");
+  }
+}
+
+void FreeFormReader::ints(std::int32_t* out, int n) {
+  int got = 0;
+  std::string_view line;
+  while (got < n) {
+    if (!src_.next_line(line)) src_.fail_end_of_file();
+    TokenCursor cur(line);
+    std::string_view tok;
+    while (got < n && cur.next(tok)) {
+      if (!parse_int(tok, out[got])) src_.fail(quote_token(tok) + " is not an integer");
+      ++got;
+    }
+  }
+}
+
+std::string_view FreeFormReader::text_line() {
+  std::string_view line;
+  if (!src_.next_line(line)) src_.fail_end_of_file();
+  return line;
+}
+
+}  // namespace wk

@@ -1,0 +1,79 @@
+// Text input of the file layer: a file read in large blocks and handed out
+// line by line, plus the free-form record reads built on it.
+//
+// Lines end with LF or CR LF; the line end is never part of the line. A
+// UTF-8 byte-order mark at the start of the file is skipped. Every failure
+// (missing file, a folder instead of a file, a read error, an unexpected end
+// of file, an unreadable value) ends the run with a file-layer error that
+// names the unit, the file, the line and the offending text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wk {
+
+class LineSource {
+ public:
+  LineSource(int unit, std::string path, std::size_t block_bytes = 1 << 20);
+  ~LineSource();
+  LineSource(const LineSource&) = delete;
+  LineSource& operator=(const LineSource&) = delete;
+
+  // The next line, or false at the end of the file.
+  bool next_line(std::string_view& line);
+  // Number of the line last returned by next_line (1 for the first).
+  long line_number() const { return line_number_; }
+  int unit() const { return unit_; }
+  const std::string& path() const { return path_; }
+
+  // A file-layer error at the current line.
+  [[noreturn]] void fail(std::string_view what) const;
+  // A file-layer error for a read that met the end of the file.
+  [[noreturn]] void fail_end_of_file() const;
+
+ private:
+  bool refill();
+
+  int unit_;
+  std::string path_;
+  int fd_ = -1;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;
+  std::size_t filled_ = 0;
+  bool eof_ = false;
+  bool first_block_ = true;
+  long line_number_ = 0;
+};
+
+// List-directed reads: each starts on a new line, takes its values from the
+// start of the line, goes on into the following lines while values are
+// missing, and ignores whatever follows the last value it needs.
+class FreeFormReader {
+ public:
+  explicit FreeFormReader(LineSource& src) : src_(src) {}
+
+  enum class Status { ok, end_of_file, bad_value };
+
+  // Reads n reals; an end of file or an unreadable value ends the run.
+  void reals(double* out, int n);
+  // Reads n integers; an end of file or an unreadable value ends the run.
+  void ints(std::int32_t* out, int n);
+  // Reads n reals, reporting an end of file or an unreadable value instead
+  // of ending the run.
+  Status try_reals(double* out, int n);
+  // The next line as text; an end of file ends the run.
+  std::string_view text_line();
+
+  LineSource& source() { return src_; }
+  // The token that made the last try_reals fail (valid until the next read).
+  std::string_view bad_token() const { return bad_token_; }
+
+ private:
+  LineSource& src_;
+  std::string_view bad_token_;
+};
+
+}  // namespace wk

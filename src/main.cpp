@@ -1,0 +1,26 @@
+// wavecalc_to_kaven: converts one cavity eigenmode exported by the field
+// solver into a KAVEN 3D field map. No arguments: everything comes from
+// wavecalc_to_kaven.dat in the current folder. Writes nothing on stdout;
+// a stop or a file error is one line on stderr with exit status 1 or 2.
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "io/error.hpp"
+#include "run/run.hpp"
+
+int main() {
+  try {
+    wk::run_conversion();
+  } catch (const wk::RunError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return e.status();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "wavecalc_to_kaven: out of memory\n");
+    return wk::kExitFileError;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "wavecalc_to_kaven: internal error: %s\n", e.what());
+    return wk::kExitFileError;
+  }
+  return wk::kExitNormal;
+}

@@ -1,0 +1,1 @@
+#include "model/run_data.hpp"

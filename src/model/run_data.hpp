@@ -1,0 +1,136 @@
+// The run-wide data of one conversion: control-file values, physical
+// constants, grid records and field arrays. One plain struct, owned by the
+// run driver and passed by reference to every phase.
+//
+// Units: coordinates are in the export's unit times `scale`, treated as cm.
+// E is in V/m and H in A/m as read; after normalisation the full-grid arrays
+// hold E in V/cm and B in gauss, both times Fnorm.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wk {
+
+// Largest grid of the KAVEN 3D field format: 25 x 25 x 8001 nodes.
+inline constexpr int kMaxNxy = 25;
+inline constexpr int kMaxNz = 8001;
+
+// One Cartesian component of a field on a grid: doubles with 1-based indices
+// (i, j, k) for (x, y, z), x index fastest, sized to the grid it holds.
+class FieldArray {
+ public:
+  // Sizes the array to nx x ny x nz nodes, all zero. Called once per run.
+  void resize(int nx, int ny, int nz) {
+    nx_ = nx;
+    ny_ = ny;
+    nz_ = nz;
+    v_.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz), 0.0);
+  }
+  // Frees the storage (input arrays are not needed after symmetry completion).
+  void release() {
+    std::vector<double>().swap(v_);
+    nx_ = ny_ = nz_ = 0;
+  }
+
+  double& operator()(int i, int j, int k) { return v_[index(i, j, k)]; }
+  double operator()(int i, int j, int k) const { return v_[index(i, j, k)]; }
+
+  // Offset of element (i, j, k) in data().
+  std::size_t index(int i, int j, int k) const {
+    assert(i >= 1 && i <= nx_ && j >= 1 && j <= ny_ && k >= 1 && k <= nz_);
+    return (static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(ny_) + static_cast<std::size_t>(j - 1)) *
+               static_cast<std::size_t>(nx_) +
+           static_cast<std::size_t>(i - 1);
+  }
+
+  int nx() const { return nx_; }
+  int ny() const { return ny_; }
+  int nz() const { return nz_; }
+  std::size_t size() const { return v_.size(); }
+  double* data() { return v_.data(); }
+  const double* data() const { return v_.data(); }
+
+ private:
+  int nx_ = 0, ny_ = 0, nz_ = 0;
+  std::vector<double> v_;
+};
+
+// Node coordinates of one grid axis, 1-based.
+class NodeArray {
+ public:
+  void resize(int n) { v_.assign(static_cast<std::size_t>(n), 0.0); }
+  double& operator()(int n) {
+    assert(n >= 1 && n <= static_cast<int>(v_.size()));
+    return v_[static_cast<std::size_t>(n - 1)];
+  }
+  double operator()(int n) const {
+    assert(n >= 1 && n <= static_cast<int>(v_.size()));
+    return v_[static_cast<std::size_t>(n - 1)];
+  }
+  int size() const { return static_cast<int>(v_.size()); }
+  const double* data() const { return v_.data(); }
+
+ private:
+  std::vector<double> v_;
+};
+
+struct RunData {
+  // --- Control file -------------------------------------------------------
+  std::string Efile;  // E-field export (line 3)
+  std::string Hfile;  // H-field export (line 4)
+  std::int32_t isymX = 0, isymY = 0, isymZ = 0;  // input symmetry keys (line 5)
+  std::int32_t fnum = 0;                         // output file number (line 6)
+  std::int32_t fmt = 0;                          // output format 0, 1, 2 (line 7)
+  std::int32_t symX = 0, symY = 0, symZ = 0;     // output symmetry keys (line 8)
+  double freq = 0;   // RF frequency, Hz (line 9)
+  double elen = 0;   // element length L, cm (line 10)
+  double aper = 0;   // aperture R, cm (line 11)
+  double Fnorm = 0;  // field normalisation factor (line 12)
+  double scale = 0;  // export length unit -> cm (line 13)
+  std::int32_t Nox = 0, Noy = 0, Noz = 0;  // output grid counts (line 14)
+
+  // --- Physical constants -------------------------------------------------
+  double pi = 0;    // rad
+  double c = 0;     // m/s
+  double mu0 = 0;   // T*m/A
+  double mu1 = 0;   // Gs*m/A
+  double eps0 = 0;  // F/m
+  double omeg = 0;  // rad*Hz
+
+  // 1 when the export lines carry real and imaginary parts, 0 for real only.
+  std::int32_t icplx = 0;
+
+  // --- Input grid, then full grid after symmetry completion ---------------
+  double Ximin = 0, Ximax = 0, dXi = 0;
+  double Yimin = 0, Yimax = 0, dYi = 0;
+  double Zimin = 0, Zimax = 0, dZi = 0;
+  std::int32_t Nix = 0, Niy = 0, Niz = 0;
+  std::int32_t iord = 0;  // loop order: digits x,y,z = 1 fastest .. 3 slowest
+  std::int32_t isym = 0;  // 100*isymX + 10*isymY + isymZ
+
+  // Largest |Ez| of the E export as read, V/m.
+  double Ez_max_read = 0;
+
+  // Input-grid arrays as read: real part of E (V/m); H (A/m), real parts of
+  // a real-only export, imaginary parts otherwise.
+  FieldArray Exi, Eyi, Ezi, Hxi, Hyi, Hzi;
+
+  // Full-grid arrays and node coordinates.
+  FieldArray Ex, Ey, Ez, Bx, By, Bz;
+  NodeArray Xi, Yi, Zi;
+
+  // --- Output grid --------------------------------------------------------
+  double Xmin = 0, Xmax = 0, Ymin = 0, Ymax = 0, Zmin = 0, Zmax = 0;
+  double dXo = 0, dYo = 0, dZo = 0;
+  NodeArray Xo, Yo, Zo;
+  FieldArray Exo, Eyo, Ezo, Bxo, Byo, Bzo;
+
+  // --- Maxwell check statistics ------------------------------------------
+  double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 0;
+};
+
+}  // namespace wk

@@ -1,0 +1,37 @@
+// Run control: the whole conversion in the current folder.
+#pragma once
+
+#include "io/list_writer.hpp"
+#include "model/run_data.hpp"
+
+namespace wk {
+
+// File names of the run, in the working directory.
+inline constexpr const char* kLogFile = "wavecalc_to_kaven.log";
+inline constexpr const char* kControlFile = "wavecalc_to_kaven.dat";
+
+// Unit numbers that name the files in the file layer's messages.
+inline constexpr int kUnitControl = 1;
+inline constexpr int kUnitE = 2;
+inline constexpr int kUnitH = 3;
+inline constexpr int kUnitOutput = 7;
+inline constexpr int kUnitLog = 8;
+
+// Runs the conversion in the current folder, from the control file to the
+// field map. Ends normally or throws RunError (a stop or a file error); the
+// log keeps every line written before the end in either case.
+void run_conversion();
+
+// The phases of run control, called by run_conversion in this order.
+// Reads the 14 lines of the control file into d.
+void read_control_file(RunData& d);
+// Stops when the output grid exceeds the KAVEN limits or has fewer than two
+// nodes on an axis, and refuses symmetry keys outside 0, 1, 2.
+void check_control_values(const RunData& d);
+// Computes the physical constants and writes the " Constants used " block.
+void compute_constants(RunData& d, ListWriter& log);
+// Looks at the first line of the E export: nine values select real and
+// imaginary parts (icplx = 1), fewer real parts only; writes the reading line.
+void check_first_line(RunData& d, ListWriter& log);
+
+}  // namespace wk

@@ -1,0 +1,100 @@
+#include "support/test_support.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace wk::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  static std::mt19937_64 rng{std::random_device{}()};
+  for (;;) {
+    path_ = fs::temp_directory_path() / ("wk_test_" + std::to_string(::getpid()) + "_" + std::to_string(rng() % 1000000007));
+    std::error_code ec;
+    if (fs::create_directory(path_, ec)) return;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+ChangeDir::ChangeDir(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+ChangeDir::~ChangeDir() {
+  std::error_code ec;
+  fs::current_path(old_, ec);
+}
+
+void write_file(const fs::path& p, std::string_view content) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
+std::string read_file(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + p.string());
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool file_exists(const fs::path& p) {
+  std::error_code ec;
+  return fs::exists(p, ec);
+}
+
+std::string crlf_lines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) {
+    out += l;
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string Control::text() const {
+  std::string t;
+  t += "Control file of a test run\n";
+  t += "second line of free text\n";
+  t += efile + "\n";
+  t += hfile + "\n";
+  t += keys + "\n";
+  t += fnum + "\n";
+  t += fmt + "\n";
+  t += out_keys + "\n";
+  t += freq + "\n";
+  t += elen + "\n";
+  t += aper + "\n";
+  t += fnorm + "\n";
+  t += scale + "\n";
+  t += counts + "\n";
+  return t;
+}
+
+RunResult run_converter(const fs::path& dir, const std::string& shell_prefix) {
+  const fs::path out = dir / ".stdout.txt";
+  const fs::path err = dir / ".stderr.txt";
+  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' >'" +
+                          out.string() + "' 2>'" + err.string() + "' </dev/null";
+  const int rc = std::system(cmd.c_str());
+  RunResult r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
+  r.out = read_file(out);
+  r.err = read_file(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+}  // namespace wk::test

@@ -1,0 +1,71 @@
+// Helpers shared by the tests: temporary folders, files, and runs of the
+// real executable.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wk::test {
+
+// A fresh temporary folder, removed with its content on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Makes the given folder the current one for the lifetime of the object.
+class ChangeDir {
+ public:
+  explicit ChangeDir(const std::filesystem::path& dir);
+  ~ChangeDir();
+
+ private:
+  std::filesystem::path old_;
+};
+
+void write_file(const std::filesystem::path& p, std::string_view content);
+std::string read_file(const std::filesystem::path& p);
+bool file_exists(const std::filesystem::path& p);
+
+// Joins lines with CR LF, the line end of every line the converter writes.
+std::string crlf_lines(const std::vector<std::string>& lines);
+
+// A control file with the given values (line 3 and 4 the export names).
+struct Control {
+  std::string efile = "efield.txt";
+  std::string hfile = "hfield.txt";
+  std::string keys = "1 1 0";
+  std::string fnum = "1";
+  std::string fmt = "0";
+  std::string out_keys = "1 1 0";
+  std::string freq = "1.3e9";
+  std::string elen = "10.0";
+  std::string aper = "1.0";
+  std::string fnorm = "1.0";
+  std::string scale = "1.0";
+  std::string counts = "5 5 11";
+  std::string text() const;
+};
+
+// Result of a run of the real converter in a folder.
+struct RunResult {
+  int status = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+// Runs the converter executable in dir. `shell_prefix` is put before the
+// command inside sh -c (for example "ulimit -f 10;").
+RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "");
+
+}  // namespace wk::test
