@@ -1,1 +1,106 @@
+#include "io/line_source.hpp"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "io/error.hpp"
+#include "support/test_support.hpp"
+
+namespace wk {
+namespace {
+
+std::vector<std::string> all_lines(const std::string& content, std::size_t block) {
+  test::TempDir dir;
+  test::write_file(dir / "f.txt", content);
+  LineSource src(2, (dir / "f.txt").string(), block);
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (src.next_line(line)) lines.emplace_back(line);
+  return lines;
+}
+
+TEST(LineSource, LineEndsByteOrderMarkAndBlockBoundaries) {
+  using L = std::vector<std::string>;
+  for (std::size_t block : {64u, 1u << 20}) {
+    EXPECT_EQ(all_lines("a\nb\n", block), (L{"a", "b"}));
+    EXPECT_EQ(all_lines("a\r\nb\r\n", block), (L{"a", "b"}));
+    EXPECT_EQ(all_lines("a\nlast", block), (L{"a", "last"}));
+    EXPECT_EQ(all_lines("\xEF\xBB\xBFx\n", block), (L{"x"}));
+    EXPECT_EQ(all_lines("\n\n", block), (L{"", ""}));
+    EXPECT_EQ(all_lines("", block), L{});
+    // A line far longer than the block grows the buffer.
+    const std::string big(1000, 'z');
+    EXPECT_EQ(all_lines("1\n" + big + "\n2", block), (L{"1", big, "2"}));
+  }
+}
+
+// Runs `body` and returns the RunError it throws.
+template <class Body>
+RunError error_of(Body body) {
+  try {
+    body();
+  } catch (const RunError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error thrown";
+  return RunError("", -1);
+}
+
+TEST(LineSource, OpenFailuresNameUnitAndFile) {
+  test::TempDir dir;
+  const std::string missing = (dir / "nope.txt").string();
+  RunError e = error_of([&] { LineSource src(2, missing); });
+  EXPECT_EQ(e.status(), kExitFileError);
+  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 2 (" + missing + "): file not found");
+  e = error_of([&] { LineSource src(3, dir.path().string()); });
+  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 3 (" + dir.path().string() + "): is a folder, not a file");
+}
+
+TEST(FreeFormReader, ReadsAcrossLinesEachReadOnANewLine) {
+  test::TempDir dir;
+  test::write_file(dir / "c.txt", "1 2\n3 remark\n4 5 6\n6.5d0 remark\n\n7\n");
+  LineSource src(1, (dir / "c.txt").string());
+  FreeFormReader in(src);
+  std::int32_t three[3];
+  in.ints(three, 3);  // 1 2 from line 1, 3 from line 2 (its remark ignored)
+  EXPECT_EQ(three[2], 3);
+  in.ints(three, 1);  // a new read starts on line 3; 5 and 6 are left
+  EXPECT_EQ(three[0], 4);
+  double v = 0;
+  in.reals(&v, 1);
+  EXPECT_EQ(v, 6.5);
+  in.reals(&v, 1);  // the empty line is passed over
+  EXPECT_EQ(v, 7.0);
+  EXPECT_EQ(src.line_number(), 6);
+  RunError e = error_of([&] { in.reals(&v, 1); });
+  EXPECT_EQ(e.status(), kExitFileError);
+  EXPECT_NE(std::string(e.what()).find("unexpected end of file after line 6"), std::string::npos) << e.what();
+}
+
+TEST(FreeFormReader, UnreadableValuesNameLineAndToken) {
+  test::TempDir dir;
+  const std::string path = (dir / "c.txt").string();
+  test::write_file(dir / "c.txt", "1.5\nabc\n2.5 3\n");
+  LineSource src(1, path);
+  FreeFormReader in(src);
+  std::int32_t k = 0;
+  RunError e = error_of([&] { in.ints(&k, 1); });
+  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 1 (" + path + "), line 1: \"1.5\" is not an integer");
+  double v = 0;
+  e = error_of([&] { in.reals(&v, 1); });
+  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 1 (" + path + "), line 2: \"abc\" is not a real number");
+  double two[2];
+  EXPECT_EQ(in.try_reals(two, 2), FreeFormReader::Status::ok);
+  EXPECT_EQ(in.try_reals(two, 2), FreeFormReader::Status::end_of_file);
+}
+
+TEST(QuoteToken, BinaryAndHugeTokensStayOneShortLine) {
+  EXPECT_EQ(quote_token("abc"), "\"abc\"");
+  EXPECT_EQ(quote_token(std::string("a\0\x01\xff", 4)), "\"a???\"");
+  EXPECT_EQ(quote_token(std::string(1000, 'x')), "\"" + std::string(40, 'x') + "...\"");
+}
+
+}  // namespace
+}  // namespace wk
