@@ -1,0 +1,175 @@
+// Maxwell consistency check: Ampere-Maxwell law in integral form, slice by
+// slice along z.
+//
+// On a circle of radius r = aper/2 around the axis the circulation of H,
+// I_H = (r/100) * sum(Bphi * dphi) / mu1, is compared with the displacement
+// current through the disc, I_E = -eps0 * omeg * pi * r^2 * Ez0 * 0.01, with
+// Ez0 the on-axis Ez of the slice. Lengths are in cm, E in V/cm and B in
+// gauss (both times Fnorm), so the factors 1/100 and 0.01 make both currents
+// amperes. For a consistent pair of maps I_E/I_H is close to +1 or -1.
+#include <array>
+#include <cmath>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "conditioning/conditioning.hpp"
+#include "conditioning/conditioning_detail.hpp"
+#include "io/error.hpp"
+#include "regrid/regrid.hpp"
+
+namespace wk {
+
+namespace detail {
+
+RatioVerdict judge_ratio(double avg_rRL1) {
+  const double a = std::fabs(avg_rRL1);
+  if (!(a <= 2)) return RatioVerdict::Stop;
+  if (a > 1.5) return RatioVerdict::Warn;
+  return RatioVerdict::Accept;
+}
+
+double slice_ratio(double I_H, double I_E, double running_sRL1) {
+  if (I_H != 0) return I_E / I_H;
+  if (I_E == 0) return running_sRL1 < 0 ? -1.0 : 1.0;
+  return 0.0;
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr int kCirclePoints = 360;
+
+// The circle's midpoints at 0.5, 1.5, ..., 359.5 degrees. phi advances by
+// repeated addition of dphi, so its last bits are those of the running sum.
+struct Circle {
+  double dphi;
+  std::array<double, kCirclePoints> cosphi, sinphi;
+};
+
+Circle make_circle(double pi) {
+  Circle c;
+  c.dphi = 2 * pi / 360;
+  double phi = c.dphi / 2;
+  for (int n = 0; n < kCirclePoints; ++n) {
+    c.cosphi[static_cast<std::size_t>(n)] = std::cos(phi);
+    c.sinphi[static_cast<std::size_t>(n)] = std::sin(phi);
+    phi = phi + c.dphi;
+  }
+  return c;
+}
+
+// The two currents of the slices iz = first, first + stride, ... up to
+// Niz - 1, stored at index iz. Each slice depends only on the field arrays,
+// so slices may be computed in any order and on any thread.
+void slice_currents(const RunData& d, const Circle& circle, int first, int stride, std::vector<double>& I_H,
+                    std::vector<double>& I_E) {
+  const double r = d.aper / 2;
+  double E[3], B[3];
+  for (int iz = first; iz <= d.Niz - 1; iz += stride) {
+    const double zz = d.Zi(iz);
+    double S = 0;
+    for (std::size_t n = 0; n < kCirclePoints; ++n) {
+      const double x = r * circle.cosphi[n];
+      const double y = r * circle.sinphi[n];
+      EB3D_APPR(d, x, y, zz, E, B);
+      const double Bphi = circle.cosphi[n] * B[1] - circle.sinphi[n] * B[0];
+      S = S + Bphi * circle.dphi;
+    }
+    double ih = S / d.mu1;
+    ih = (r / 100) * ih;
+    const double Ez0 = detail::axis_Ez(d, zz);
+    double ie = -(d.eps0 * d.omeg * d.pi * (r * r) * Ez0);
+    ie = ie * 0.01;
+    I_H[static_cast<std::size_t>(iz)] = ih;
+    I_E[static_cast<std::size_t>(iz)] = ie;
+  }
+}
+
+// Below this many slices a second thread costs more than it saves.
+constexpr int kThreadedSlices = 64;
+
+void all_slice_currents(const RunData& d, const Circle& circle, std::vector<double>& I_H,
+                        std::vector<double>& I_E) {
+  const int slices = d.Niz - 2;
+  if (slices >= kThreadedSlices) {
+    // Odd slices on a second thread, even ones here; interleaving balances
+    // the work when part of the circle lies outside the grid.
+    try {
+      std::thread other(slice_currents, std::cref(d), std::cref(circle), 3, 2, std::ref(I_H), std::ref(I_E));
+      slice_currents(d, circle, 2, 2, I_H, I_E);
+      other.join();
+      return;
+    } catch (const std::system_error&) {
+      // No thread to be had: compute every slice here.
+    }
+  }
+  slice_currents(d, circle, 2, 1, I_H, I_E);
+}
+
+}  // namespace
+
+bool check_maxwell(RunData& d, ListWriter& log) {
+  log.record(" Checking Maxwell Equations ... ");
+  log.record();
+
+  double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 9e9;
+
+  if (d.Niz > 2) {
+    const Circle circle = make_circle(d.pi);
+    const std::size_t n = static_cast<std::size_t>(d.Niz);
+    std::vector<double> I_H(n, 0.0), I_E(n, 0.0);
+    all_slice_currents(d, circle, I_H, I_E);
+
+    // The ratio of a slice without current depends on the sum so far: the
+    // statistics and the lines go in slice order.
+    char line[detail::kSliceLineLength];
+    for (int iz = 2; iz <= d.Niz - 1; ++iz) {
+      const double ih = I_H[static_cast<std::size_t>(iz)];
+      const double ie = I_E[static_cast<std::size_t>(iz)];
+      const double ratio = detail::slice_ratio(ih, ie, avg_sRL1);
+      if (ratio != 0) {
+        avg_sRL1 = avg_sRL1 + ratio / std::fabs(ratio);
+        avg_rRL1 = avg_rRL1 + ratio;
+      }
+      if (std::fabs(ratio) > max_rRL1) max_rRL1 = std::fabs(ratio);
+      if (std::fabs(ratio) < min_rRL1) min_rRL1 = std::fabs(ratio);
+      detail::format_slice_line(iz, d.Zi(iz), ih, ie, ratio, line);
+      log.line(std::string_view(line, detail::kSliceLineLength));
+    }
+  }
+
+  log.record();
+  // Divided by the number of z nodes, not by the Niz - 2 slices examined.
+  avg_sRL1 = avg_sRL1 / d.Niz;
+  avg_rRL1 = avg_rRL1 / d.Niz;
+  d.avg_sRL1 = avg_sRL1;
+  d.avg_rRL1 = avg_rRL1;
+  d.max_rRL1 = max_rRL1;
+  d.min_rRL1 = min_rRL1;
+  log.record(" avg_sRL1= ", avg_sRL1);
+  log.record(" avg_rRL1= ", avg_rRL1);
+  log.record(" max_rRL1= ", max_rRL1);
+  log.record(" min_rRL1= ", min_rRL1);
+  log.record();
+
+  switch (detail::judge_ratio(avg_rRL1)) {
+    case detail::RatioVerdict::Stop:
+      stop(" Maxwell Equations Not Verified: Ratio > 2 ");
+    case detail::RatioVerdict::Warn:
+      log.record(" Warning: Maxwell Equations: Ratio > 1.5 ");
+      break;
+    case detail::RatioVerdict::Accept:
+      break;
+  }
+
+  if (avg_sRL1 < 0) {
+    log.record(" Maxwell Equations: E and B Signs Not Compatible");
+    return true;
+  }
+  return false;
+}
+
+}  // namespace wk
