@@ -1,7 +1,137 @@
+// Symmetry completion.
+//
+// The solver may have computed only the part of the structure on the
+// non-negative side of one, two or three mirror planes x = 0, y = 0, z = 0.
+// Each axis key says how the field behaves across its plane:
+//   0  no plane, the export covers the whole axis;
+//   1  tangential H vanishes on the plane: E along the axis and H along the
+//      two other axes change sign in the mirror image;
+//   2  tangential E vanishes on the plane: E along the two other axes and H
+//      along the axis change sign.
+// A mirrored axis with N exported nodes becomes 2N - 1 nodes on the full grid;
+// the exported node 1 lies on the plane and is taken once, with its own sign.
 #include "symmetry/symmetry.hpp"
+
+#include <cassert>
+#include <cstddef>
 
 namespace wk {
 
-void complete_symmetry(RunData&, ListWriter&) {}
+namespace {
+
+constexpr int kComponents = 6;  // Ex, Ey, Ez, then Bx, By, Bz (H as exported)
+
+// True when component c (0..2 E along x, y, z; 3..5 H along x, y, z) changes
+// sign under the mirror across the plane of `axis` (0, 1, 2) with key `key`.
+bool flips(int key, int axis, int c) {
+  const bool electric = c < 3;
+  const bool along = c % 3 == axis;
+  if (key == 1) return electric == along;
+  if (key == 2) return electric != along;
+  return false;
+}
+
+// One axis of the completion: counts on entry and on the full grid.
+struct Axis {
+  int n = 0;  // exported nodes
+  int m = 0;  // full-grid nodes
+  bool mirrored = false;
+
+  // 0-based exported node of the 0-based full node f.
+  int source(int f) const { return mirrored ? (f < n - 1 ? n - 1 - f : f - (n - 1)) : f; }
+  // The full node f lies on the mirrored side of the plane (the plane excluded).
+  bool mirror_side(int f) const { return mirrored && f < n - 1; }
+};
+
+Axis make_axis(int key, int n) {
+  Axis a;
+  a.n = n;
+  a.mirrored = key != 0;
+  a.m = a.mirrored ? 2 * n - 1 : n;
+  return a;
+}
+
+// Node coordinates min + (i - 1) * step of a uniform axis.
+void fill_nodes(NodeArray& nodes, double min, double max, int n) {
+  nodes.resize(n);
+  const double step = n > 1 ? (max - min) / (n - 1) : 0.0;
+  for (int i = 1; i <= n; ++i) nodes(i) = min + (i - 1) * step;
+}
+
+}  // namespace
+
+void complete_symmetry(RunData& d, ListWriter& log) {
+  assert(d.isymX >= 0 && d.isymX <= 2 && d.isymY >= 0 && d.isymY <= 2 && d.isymZ >= 0 && d.isymZ <= 2);
+  d.isym = 100 * d.isymX + 10 * d.isymY + d.isymZ;
+  log.record(" Input symmetry code: isym= ", d.isym);
+
+  const int keys[3] = {d.isymX, d.isymY, d.isymZ};
+  const Axis ax = make_axis(d.isymX, d.Nix);
+  const Axis ay = make_axis(d.isymY, d.Niy);
+  const Axis az = make_axis(d.isymZ, d.Niz);
+  assert(ax.n >= 1 && ay.n >= 1 && az.n >= 1);
+  assert(ax.m <= kMaxNxy && ay.m <= kMaxNxy && az.m <= kMaxNz);
+
+  const FieldArray* in[kComponents] = {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi};
+  FieldArray* out[kComponents] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
+  // Factor of component c on the mirrored side of each axis (+1 where the
+  // axis is not mirrored or the component keeps its sign).
+  double side_factor[3][kComponents];
+  for (int c = 0; c < kComponents; ++c) {
+    assert(in[c]->nx() == ax.n && in[c]->ny() == ay.n && in[c]->nz() == az.n);
+    out[c]->resize(ax.m, ay.m, az.m);
+    for (int a = 0; a < 3; ++a) side_factor[a][c] = flips(keys[a], a, c) ? -1.0 : 1.0;
+  }
+
+  // One pass over the full grid, x fastest in memory. A full-grid row (fixed
+  // y and z) reads one exported row; along x it runs mirrored side first,
+  // read backwards, then from the plane outwards.
+  const std::size_t in_row = static_cast<std::size_t>(ax.n);
+  const std::size_t out_row = static_cast<std::size_t>(ax.m);
+  const int plane = ax.mirrored ? ax.n - 1 : 0;  // 0-based full x node of exported node 1
+  for (int fz = 0; fz < az.m; ++fz) {
+    const int sz = az.source(fz);
+    const bool z_side = az.mirror_side(fz);
+    for (int fy = 0; fy < ay.m; ++fy) {
+      const int sy = ay.source(fy);
+      const bool y_side = ay.mirror_side(fy);
+      const std::size_t src_off =
+          (static_cast<std::size_t>(sz) * static_cast<std::size_t>(ay.n) + static_cast<std::size_t>(sy)) * in_row;
+      const std::size_t dst_off =
+          (static_cast<std::size_t>(fz) * static_cast<std::size_t>(ay.m) + static_cast<std::size_t>(fy)) * out_row;
+      for (int c = 0; c < kComponents; ++c) {
+        const double f_yz = (y_side ? side_factor[1][c] : 1.0) * (z_side ? side_factor[2][c] : 1.0);
+        const double f_mirror = side_factor[0][c] * f_yz;
+        const double* src = in[c]->data() + src_off;
+        double* dst = out[c]->data() + dst_off;
+        for (int fx = 0; fx < plane; ++fx) dst[fx] = f_mirror * src[plane - fx];
+        for (int fx = plane; fx < ax.m; ++fx) dst[fx] = f_yz * src[fx - plane];
+      }
+    }
+  }
+
+  // The full range of a mirrored axis runs from -max to max; the exported
+  // minimum (the plane) is not used.
+  d.Nix = ax.m;
+  d.Niy = ay.m;
+  d.Niz = az.m;
+  if (ax.mirrored) d.Ximin = -d.Ximax;
+  if (ay.mirrored) d.Yimin = -d.Yimax;
+  if (az.mirrored) d.Zimin = -d.Zimax;
+
+  // z is labelled from -L/2 to L/2; the nodes and the field stay where they are.
+  if (-d.Zimax != d.Zimin) {
+    d.Zimax = (d.Zimax - d.Zimin) / 2;
+    d.Zimin = -d.Zimax;
+    log.record(" Centered Z: Zimin, Zimax= ", d.Zimin, d.Zimax);
+  }
+
+  fill_nodes(d.Xi, d.Ximin, d.Ximax, d.Nix);
+  fill_nodes(d.Yi, d.Yimin, d.Yimax, d.Niy);
+  fill_nodes(d.Zi, d.Zimin, d.Zimax, d.Niz);
+
+  // Nothing reads the exported field any more; the largest run needs the memory.
+  for (FieldArray* a : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) a->release();
+}
 
 }  // namespace wk
