@@ -8,10 +8,28 @@ namespace wk {
 
 // Scans the E export for its loop order, counts, ranges and steps, refuses
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
+//
+// Sets iord, Nix/Niy/Niz, Ximin..Zimax (first and last line's coordinates
+// times scale) and dXi/dYi/dZi (first change of each coordinate times scale).
+// The log block is written first; then the run is refused (exit status 1)
+// when the first two lines share their coordinates, when the line count is
+// not a whole number of rows and planes, when the grid or its completion by
+// the symmetry keys exceeds 25 x 25 x 8001 or has fewer than 3 nodes on an
+// axis, or when scale is 0 or not finite. An export that ends before every
+// axis has changed, or an unreadable line before the last coordinate has
+// changed, is a file-layer error (exit status 2).
 void scan_input_grid(RunData& d, ListWriter& log);
 
 // Reads the E and H exports in step into the input-grid arrays and keeps the
 // largest |Ez| as read.
+//
+// Sizes Exi..Hzi to Nix x Niy x Niz and stores E's real parts and H's real
+// parts (icplx 0) or imaginary parts (icplx 1), each line at the node its loop
+// indices give; Ez_max_read gets the largest |Ez| (V/m). A short export or an
+// unreadable number is a file-layer error; a line off the scanned grid, an H
+// line at another point than its E line, or a value that is not finite is
+// refused. Of several faults, the one a reader taking one E line and then one
+// H line would meet first is reported.
 void read_exports(RunData& d);
 
 }  // namespace wk

@@ -1,6 +1,11 @@
 #include "run/run.hpp"
 
+#include "conditioning/conditioning.hpp"
+#include "field/field.hpp"
 #include "io/out_file.hpp"
+#include "output/output.hpp"
+#include "regrid/regrid.hpp"
+#include "symmetry/symmetry.hpp"
 
 namespace wk {
 
@@ -15,6 +20,18 @@ void run_conversion() {
   check_control_values(d);
   compute_constants(d, log);
   check_first_line(d, log);
+
+  scan_input_grid(d, log);
+  read_exports(d);
+  complete_symmetry(d, log);
+
+  normalise_fields(d, log);
+  const bool signs_incompatible = check_maxwell(d, log);
+  correct_signs(d, log, signs_incompatible);
+
+  build_output_grid(d, log);
+  write_field_map(d, log);
+  write_summary(d, log);
 
   log_file.commit();
 }

@@ -1,0 +1,60 @@
+// Pieces shared by the grid scan and the reading pass of the field exports:
+// the unit numbers of the two exports, the loop order of their lines and the
+// number format of the refusal messages. Internal to src/field.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace wk::field_detail {
+
+// Unit numbers naming the exports in the file layer's messages.
+inline constexpr int kUnitEExport = 2;
+inline constexpr int kUnitHExport = 3;
+
+inline constexpr const char* kAxisName[3] = {"x", "y", "z"};
+
+// The nesting of the export's lines: axis indices (0 x, 1 y, 2 z) of the
+// coordinate that changes fastest, next and slowest from line to line.
+struct LoopOrder {
+  int fast = 0, mid = 0, slow = 0;
+};
+
+// Decodes iord (digit 1 fastest .. 3 slowest; hundreds x, tens y, units z).
+// False for any code other than the six orders, such as 0 (no order found).
+inline bool decode_loop_order(std::int32_t iord, LoopOrder& order) {
+  const int digit[3] = {iord / 100, iord / 10 % 10, iord % 10};
+  if (iord < 123 || iord > 321) return false;
+  int seen = 0;
+  for (int a = 0; a < 3; ++a) {
+    if (digit[a] < 1 || digit[a] > 3) return false;
+    seen |= 1 << digit[a];
+    if (digit[a] == 1) order.fast = a;
+    if (digit[a] == 2) order.mid = a;
+    if (digit[a] == 3) order.slow = a;
+  }
+  return seen == 0b1110;
+}
+
+// A number in a message: up to ten significant digits, so that a coordinate
+// reads as the export wrote it.
+inline std::string message_number(double v) {
+  char buf[32];
+  const int n = std::snprintf(buf, sizeof buf, "%.10g", v);
+  return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+// "(x, y, z)" for a point or a triple of steps.
+inline std::string message_triple(const double* v) {
+  std::string s(1, '(');
+  s += message_number(v[0]);
+  s += ", ";
+  s += message_number(v[1]);
+  s += ", ";
+  s += message_number(v[2]);
+  s += ')';
+  return s;
+}
+
+}  // namespace wk::field_detail

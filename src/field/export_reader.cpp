@@ -1,0 +1,285 @@
+// The reading pass: the E and H exports read point by point into the
+// input-grid arrays, in the loop order the grid scan found.
+//
+// The two files are independent, so each is read on a thread of its own
+// (E on the calling thread, H on a second one), each with its own buffered
+// source. The run still fails exactly as a reader taking one E line and then
+// one H line would: every error is tagged with its point number, the smaller
+// number wins and E wins a tie. A reader that fails lowers a shared mark, and
+// the other stops once it is past that mark, since nothing it could still
+// find there would be reported.
+//
+// Every line is checked against the grid before its values count: its
+// coordinates must lie within a quarter of the grid step of its node (a
+// missing, repeated or shuffled line moves them by a whole step), the H
+// line's coordinates within a quarter step of the E line's, and every number
+// must be finite. The nodes come from the scanned range, first + (n-1) *
+// (last-first) / (count-1), not from the first step, which a six-digit print
+// of the coordinates can make wrong by a few percent over 8000 nodes.
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "field/export_grid.hpp"
+#include "field/field.hpp"
+#include "io/error.hpp"
+#include "io/line_source.hpp"
+
+namespace wk {
+
+namespace {
+
+using field_detail::kAxisName;
+using field_detail::LoopOrder;
+using field_detail::message_number;
+using field_detail::message_triple;
+
+// Points between two looks at the other reader's failure mark.
+constexpr long kStopCheckEvery = 4096;
+
+// The input grid in export units (before scale), with the tolerance of the
+// coordinate checks.
+struct Grid {
+  LoopOrder order;
+  int count[3] = {0, 0, 0};
+  std::vector<double> node[3];  // node coordinates along x, y, z
+  double tol[3] = {0, 0, 0};    // a quarter of the grid step
+  bool checked = false;         // false when the export units are unknown
+};
+
+void build_grid(const RunData& d, const LoopOrder& order, Grid& g) {
+  g.order = order;
+  g.count[0] = d.Nix;
+  g.count[1] = d.Niy;
+  g.count[2] = d.Niz;
+  const double min[3] = {d.Ximin, d.Yimin, d.Zimin};
+  const double max[3] = {d.Ximax, d.Yimax, d.Zimax};
+  // The records hold the range times scale; without a usable scale the
+  // export units cannot be recovered and the coordinates go unchecked (the
+  // grid scan refuses such a scale).
+  const bool usable = d.scale != 0 && std::isfinite(d.scale);
+  g.checked = usable;
+  for (int a = 0; a < 3; ++a) {
+    const int count = g.count[a];
+    g.node[a].assign(static_cast<std::size_t>(count), 0.0);
+    if (!usable) {
+      g.tol[a] = HUGE_VAL;
+      continue;
+    }
+    const double first = min[a] / d.scale;
+    const double last = max[a] / d.scale;
+    for (int n = 1; n <= count; ++n) {
+      g.node[a][static_cast<std::size_t>(n - 1)] = count > 1 ? first + (n - 1) * (last - first) / (count - 1) : first;
+    }
+    g.tol[a] = count > 1 ? std::fabs(last - first) / (count - 1) / 4 : 0.0;
+  }
+}
+
+// One export being read, with what its reading found.
+struct Reader {
+  LineSource* src = nullptr;
+  char field = 'E';      // 'E' or 'H'
+  int values = 6;        // numbers per line
+  int first_stored = 3;  // index of the x component kept
+  FieldArray* out[3] = {nullptr, nullptr, nullptr};
+  bool track_ez = false;   // keeps the largest |Ez| (the E export)
+  std::vector<float> dev;  // per point: coordinates minus node, export units
+
+  double ez_max = 0;   // V/m
+  long failed_at = 0;  // point number of the error, 0 when none
+  std::exception_ptr error;
+};
+
+std::string export_name(const Reader& r) { return std::string(1, r.field) + " export " + r.src->path(); }
+
+// Name of number a (0-based) of an export line, as the line layout calls it.
+std::string column_name(const Reader& r, int a) {
+  if (a < 3) return kAxisName[a];
+  std::string name(1, r.field);
+  name += kAxisName[(a - 3) % 3];
+  if (r.values == 9) name += a < 6 ? "Re" : "Im";
+  return name;
+}
+
+[[noreturn]] void refuse_not_finite(const Reader& r, const double* v) {
+  int a = 0;
+  while (a < r.values - 1 && std::isfinite(v[a])) ++a;
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": the value of " + column_name(r, a) +
+         " is " + message_number(v[a]) + "; the export holds a field that is not finite");
+}
+
+[[noreturn]] void refuse_off_grid(const Reader& r, const Grid& g, const double* v, const int* idx) {
+  double node[3];
+  for (int a = 0; a < 3; ++a) node[a] = g.node[a][static_cast<std::size_t>(idx[a] - 1)];
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": the point " + message_triple(v) +
+         " is off the input grid: in the loop order of the export this line is node (" + std::to_string(idx[0]) + ", " +
+         std::to_string(idx[1]) + ", " + std::to_string(idx[2]) + ") at " + message_triple(node) +
+         ", and a point may lie at most a quarter of the grid step " + message_triple(g.tol) +
+         " from its node; a line is missing, repeated or out of order");
+}
+
+// Reads every point of one export in the loop order, storing its field
+// components, until the end of the grid, an error, or the other reader's
+// failure mark lies behind.
+void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
+  FreeFormReader in(*r.src);
+  long point = 0;
+  try {
+    const LoopOrder& o = g.order;
+    const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
+                                   static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
+    const double* const node[3] = {g.node[0].data(), g.node[1].data(), g.node[2].data()};
+    double* const out0 = r.out[0]->data();
+    double* const out1 = r.out[1]->data();
+    double* const out2 = r.out[2]->data();
+    float* dev = r.dev.data();
+    double v[9];
+    int idx[3];
+    for (idx[o.slow] = 1; idx[o.slow] <= g.count[o.slow]; ++idx[o.slow]) {
+      for (idx[o.mid] = 1; idx[o.mid] <= g.count[o.mid]; ++idx[o.mid]) {
+        for (idx[o.fast] = 1; idx[o.fast] <= g.count[o.fast]; ++idx[o.fast]) {
+          ++point;
+          if (point % kStopCheckEvery == 0 && point > fail_mark.load(std::memory_order_relaxed)) return;
+          in.reals(v, r.values);
+
+          bool finite = true;
+          for (int a = 0; a < r.values; ++a) finite &= std::isfinite(v[a]);
+          if (!finite) refuse_not_finite(r, v);
+          for (int a = 0; a < 3; ++a) {
+            const double off = v[a] - node[a][idx[a] - 1];
+            if (!(std::fabs(off) <= g.tol[a])) refuse_off_grid(r, g, v, idx);
+            dev[a] = static_cast<float>(off);
+          }
+          dev += 3;
+
+          if (r.track_ez && std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
+          const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * stride[0] +
+                                 static_cast<std::size_t>(idx[1] - 1) * stride[1] +
+                                 static_cast<std::size_t>(idx[2] - 1) * stride[2];
+          out0[at] = v[r.first_stored];
+          out1[at] = v[r.first_stored + 1];
+          out2[at] = v[r.first_stored + 2];
+        }
+      }
+    }
+  } catch (...) {
+    r.failed_at = point;
+    r.error = std::current_exception();
+    long mark = fail_mark.load();
+    while (point < mark && !fail_mark.compare_exchange_weak(mark, point)) {
+    }
+  }
+}
+
+// Reads point n of an export again from its start, for the message of a
+// failed comparison; returns the line that ended the point.
+long reread_point(int unit, const std::string& path, int values, long n, double* v) {
+  LineSource src(unit, path);
+  FreeFormReader in(src);
+  for (long p = 1; p <= n; ++p) in.reals(v, values);
+  return src.line_number();
+}
+
+// Point n (1-based) of the two exports lies at different places.
+[[noreturn]] void refuse_mismatch(const Reader& e, const Reader& h, const Grid& g, long n) {
+  double ve[9];
+  double vh[9];
+  const long line_e = reread_point(field_detail::kUnitEExport, e.src->path(), e.values, n, ve);
+  const long line_h = reread_point(field_detail::kUnitHExport, h.src->path(), h.values, n, vh);
+  const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
+                                             : "point " + std::to_string(n) + " (E line " + std::to_string(line_e) +
+                                                   ", H line " + std::to_string(line_h) + ")";
+  refuse(export_name(e) + " and " + export_name(h) + " disagree at " + where + ": E point " + message_triple(ve) +
+         ", H point " + message_triple(vh) + ", more than a quarter of the grid step " + message_triple(g.tol) +
+         " apart; the two exports must hold the same points in the same order");
+}
+
+}  // namespace
+
+void read_exports(RunData& d) {
+  LineSource e_src(field_detail::kUnitEExport, d.Efile);
+  LineSource h_src(field_detail::kUnitHExport, d.Hfile);
+  d.Ez_max_read = 0;
+
+  LoopOrder order;
+  const bool ordered = field_detail::decode_loop_order(d.iord, order);
+  const int nx = ordered ? d.Nix : 0;
+  const int ny = ordered ? d.Niy : 0;
+  const int nz = ordered ? d.Niz : 0;
+  if (nx < 1 || ny < 1 || nz < 1 || nx > kMaxNxy || ny > kMaxNxy || nz > kMaxNz) {
+    if (ordered) {
+      refuse("an input grid of " + std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz) +
+             " points does not fit the field arrays");
+    }
+    // No loop order: nothing is read and the arrays stay empty.
+    for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(0, 0, 0);
+    return;
+  }
+  for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(nx, ny, nz);
+
+  Grid g;
+  build_grid(d, order, g);
+  const std::size_t points = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+  const int values = d.icplx == 1 ? 9 : 6;
+
+  Reader e;
+  e.src = &e_src;
+  e.field = 'E';
+  e.values = values;
+  e.first_stored = 3;  // the real parts of E
+  e.out[0] = &d.Exi;
+  e.out[1] = &d.Eyi;
+  e.out[2] = &d.Ezi;
+  e.track_ez = true;
+  e.dev.resize(3 * points);
+
+  Reader h;
+  h.src = &h_src;
+  h.field = 'H';
+  h.values = values;
+  h.first_stored = values == 9 ? 6 : 3;  // the imaginary parts of H, or its real parts
+  h.out[0] = &d.Hxi;
+  h.out[1] = &d.Hyi;
+  h.out[2] = &d.Hzi;
+  h.dev.resize(3 * points);
+
+  std::atomic<long> fail_mark{LONG_MAX};
+  std::thread h_thread;
+  try {
+    h_thread = std::thread([&] { read_points(h, g, fail_mark); });
+  } catch (const std::system_error&) {
+    // No second thread to be had: H is read after E.
+  }
+  read_points(e, g, fail_mark);
+  if (h_thread.joinable()) {
+    h_thread.join();
+  } else {
+    read_points(h, g, fail_mark);
+  }
+
+  // The first point at which either reader failed; the two exports are
+  // compared only before it.
+  long limit = static_cast<long>(points) + 1;
+  if (e.failed_at != 0 && e.failed_at < limit) limit = e.failed_at;
+  if (h.failed_at != 0 && h.failed_at < limit) limit = h.failed_at;
+  const float* de = e.dev.data();
+  const float* dh = h.dev.data();
+  for (long p = 1; g.checked && p < limit; ++p, de += 3, dh += 3) {
+    for (int a = 0; a < 3; ++a) {
+      if (!(std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a])) <= g.tol[a])) {
+        refuse_mismatch(e, h, g, p);
+      }
+    }
+  }
+  if (e.failed_at != 0 && (h.failed_at == 0 || e.failed_at <= h.failed_at)) std::rethrow_exception(e.error);
+  if (h.failed_at != 0) std::rethrow_exception(h.error);
+
+  d.Ez_max_read = e.ez_max;
+}
+
+}  // namespace wk

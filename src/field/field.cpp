@@ -1,8 +1,0 @@
-#include "field/field.hpp"
-
-namespace wk {
-
-void scan_input_grid(RunData&, ListWriter&) {}
-void read_exports(RunData&) {}
-
-}  // namespace wk

@@ -1,0 +1,222 @@
+// The grid scan of the E export: from the coordinates alone, the order in
+// which the solver wrote its points (iord), the point count along each axis,
+// the first and last coordinates and the first step of each axis.
+//
+// The solver writes its grid in nested loops, so the coordinate that changes
+// between lines 1 and 2 is the fastest; the lines up to the first change of
+// either other coordinate make one row (C1 points), those up to the first
+// change of the slowest coordinate one plane (C2 points), and the whole file
+// N points. All coordinate comparisons are exact, on the numbers as read.
+#include <cmath>
+#include <string>
+
+#include "field/export_grid.hpp"
+#include "field/field.hpp"
+#include "io/error.hpp"
+#include "io/line_source.hpp"
+
+namespace wk {
+
+namespace {
+
+using field_detail::kAxisName;
+using field_detail::kUnitEExport;
+
+// Weight of each axis's digit in iord: hundreds x, tens y, units z.
+constexpr std::int32_t kDigitPlace[3] = {100, 10, 1};
+
+// Reads the first three numbers of the next line into p. The end of the
+// file ends the run with `why_more` telling the user what was still missing.
+void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
+  double v[3];
+  switch (in.try_reals(v, 3)) {
+    case FreeFormReader::Status::ok:
+      p[0] = v[0];
+      p[1] = v[1];
+      p[2] = v[2];
+      return;
+    case FreeFormReader::Status::end_of_file: {
+      const LineSource& src = in.source();
+      file_error(src.unit(), src.path(), 0,
+                 "unexpected end of file after line " + std::to_string(src.line_number()) + ": " + why_more);
+    }
+    case FreeFormReader::Status::bad_value:
+      in.source().fail(quote_token(in.bad_token()) + " is not a real number");
+  }
+}
+
+// The closing scan's read: false at the end of the file or at a line that is
+// not three numbers (a footer), leaving p as it was.
+bool try_point(FreeFormReader& in, double* p) {
+  double v[3];
+  if (in.try_reals(v, 3) != FreeFormReader::Status::ok) return false;
+  p[0] = v[0];
+  p[1] = v[1];
+  p[2] = v[2];
+  return true;
+}
+
+std::string grid_text(const long* n) {
+  return std::to_string(n[0]) + " x " + std::to_string(n[1]) + " x " + std::to_string(n[2]);
+}
+
+// Nodes of the full grid along an axis: a mirrored axis (key 1 or 2) gains
+// the mirror image of every input node but the one on the plane.
+long full_count(long input_count, std::int32_t key) { return key != 0 ? 2 * input_count - 1 : input_count; }
+
+// What the scan found, in export units.
+struct ScanResult {
+  double first[3] = {0, 0, 0};  // coordinates of line 1
+  double last[3] = {0, 0, 0};   // coordinates of the last line read
+  double step[3] = {0, 0, 0};   // first change of each coordinate
+  std::int32_t iord = 0;
+  int fast = 0, mid = 0, slow = 0;
+  long C1 = 0, C2 = 0, N = 0;  // points per row, per plane, in the file
+  long count[3] = {0, 0, 0};
+};
+
+void scan(const std::string& efile, ScanResult& r) {
+  LineSource src(kUnitEExport, efile);
+  FreeFormReader in(src);
+  double* const first = r.first;
+  double* const cur = r.last;
+  read_point(in, first, "the export holds no point");
+  read_point(in, cur, "the export holds a single point; every axis needs at least two");
+  long n = 1;
+
+  int fast = -1;
+  for (int a = 0; a < 3 && fast < 0; ++a) {
+    if (cur[a] != first[a]) fast = a;
+  }
+  if (fast < 0) return;  // lines 1 and 2 at the same point: no order to find
+  // The two other axes in x, y, z order; the first of them is tested first
+  // for the middle coordinate.
+  const int other1 = fast == 0 ? 1 : 0;
+  const int other2 = fast == 2 ? 1 : 2;
+  r.fast = fast;
+  r.iord = kDigitPlace[fast];
+  r.step[fast] = cur[fast] - first[fast];
+
+  // Scan 1: to the end of the first row.
+  const std::string no_row_end = std::string(kAxisName[other1]) + " and " + kAxisName[other2] +
+                                 " never change, so the grid has a single point along them; every axis needs at "
+                                 "least two";
+  while (cur[other1] == first[other1] && cur[other2] == first[other2]) {
+    ++n;
+    read_point(in, cur, no_row_end);
+  }
+  r.C1 = n;
+
+  const int mid = cur[other1] != first[other1] ? other1 : other2;
+  const int slow = mid == other1 ? other2 : other1;
+  r.mid = mid;
+  r.slow = slow;
+  r.iord += 2 * kDigitPlace[mid];
+  r.step[mid] = cur[mid] - first[mid];
+
+  // Scan 2: to the end of the first plane.
+  const std::string no_plane_end = std::string(kAxisName[slow]) +
+                                   " never changes, so the grid has a single point along it; every axis needs at "
+                                   "least two";
+  while (cur[slow] == first[slow]) {
+    ++n;
+    read_point(in, cur, no_plane_end);
+  }
+  r.C2 = n;
+
+  r.iord += 3 * kDigitPlace[slow];
+  r.step[slow] = cur[slow] - first[slow];
+
+  // Scan 3: to the end of the file, or to the first line that is not three
+  // numbers (a footer); the lines after it are not looked at.
+  do {
+    ++n;
+  } while (try_point(in, cur));
+  r.N = n;
+
+  r.count[fast] = r.C1;
+  r.count[mid] = r.C2 / r.C1;
+  r.count[slow] = r.N / r.C2;
+}
+
+// Refuses the grids that cannot be converted into a correct field map. The
+// log block has been written already, so the user sees what was found.
+void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
+  const std::string file = "E export " + d.Efile + ": ";
+  if (r.iord == 0) {
+    refuse(file + "lines 1 and 2 have the same coordinates " + field_detail::message_triple(r.first) +
+           ", so the order of its points cannot be found");
+  }
+  const char* fast = kAxisName[r.fast];
+  if (r.C2 % r.C1 != 0) {
+    refuse(file + "its first plane (lines 1 to " + std::to_string(r.C2) + ") holds " + std::to_string(r.C2) +
+           " points, not a whole number of rows of " + std::to_string(r.C1) + " points along " + fast +
+           "; the points do not form a regular grid");
+  }
+  if (r.N % r.C2 != 0) {
+    refuse(file + std::to_string(r.N) + " data lines are not a whole number of planes of " + std::to_string(r.C2) +
+           " points (" + std::to_string(r.count[r.mid]) + " rows of " + std::to_string(r.C1) + " points along " + fast +
+           "); the export is truncated or has extra lines");
+  }
+
+  const long limit[3] = {kMaxNxy, kMaxNxy, kMaxNz};
+  const std::string kaven = "the largest KAVEN grid of " + grid_text(limit);
+  if (r.count[0] > limit[0] || r.count[1] > limit[1] || r.count[2] > limit[2]) {
+    refuse(file + "its grid of " + grid_text(r.count) + " points is larger than " + kaven);
+  }
+  const std::int32_t key[3] = {d.isymX, d.isymY, d.isymZ};
+  long full[3];
+  for (int a = 0; a < 3; ++a) full[a] = full_count(r.count[a], key[a]);
+  const std::string keys_text = "with the symmetry keys " + std::to_string(key[0]) + " " + std::to_string(key[1]) +
+                                " " + std::to_string(key[2]) + " (control file line 5) ";
+  if (full[0] > limit[0] || full[1] > limit[1] || full[2] > limit[2]) {
+    refuse(file + keys_text + "its grid of " + grid_text(r.count) + " points completes to a full grid of " +
+           grid_text(full) + " nodes, larger than " + kaven +
+           " (a mirrored x or y axis admits at most 13 input nodes, a mirrored z axis 4001)");
+  }
+  for (int a = 0; a < 3; ++a) {
+    if (full[a] < 3) {
+      refuse(file + keys_text + "the full grid has " + std::to_string(full[a]) + " nodes along " + kAxisName[a] + " (" +
+             std::to_string(r.count[a]) + " in the export); every axis needs at least 3 nodes");
+    }
+  }
+  // A zero factor would collapse the grid to one point (every step 0).
+  if (d.scale == 0 || !std::isfinite(d.scale)) {
+    refuse("the scale factor " + field_detail::message_number(d.scale) +
+           " (control file line 13) must be a finite number other than 0");
+  }
+}
+
+}  // namespace
+
+void scan_input_grid(RunData& d, ListWriter& log) {
+  ScanResult r;
+  scan(d.Efile, r);
+
+  d.iord = r.iord;
+  d.Nix = static_cast<std::int32_t>(r.count[0]);
+  d.Niy = static_cast<std::int32_t>(r.count[1]);
+  d.Niz = static_cast<std::int32_t>(r.count[2]);
+  // Ranges and steps in cm: the first line gives the minima and the last line
+  // read the maxima, whatever their order of size.
+  d.Ximin = r.first[0] * d.scale;
+  d.Ximax = r.last[0] * d.scale;
+  d.Yimin = r.first[1] * d.scale;
+  d.Yimax = r.last[1] * d.scale;
+  d.Zimin = r.first[2] * d.scale;
+  d.Zimax = r.last[2] * d.scale;
+  d.dXi = r.step[0] * d.scale;
+  d.dYi = r.step[1] * d.scale;
+  d.dZi = r.step[2] * d.scale;
+
+  log.record(" Input Grid parameters ");
+  log.record(" Ximin, Ximax, dXi, Nix = ", d.Ximin, d.Ximax, d.dXi, d.Nix);
+  log.record(" Yimin, Yimax, dYi, Niy = ", d.Yimin, d.Yimax, d.dYi, d.Niy);
+  log.record(" Zimin, Zimax, dZi, Niz = ", d.Zimin, d.Zimax, d.dZi, d.Niz);
+  log.record(" iord= ", d.iord);
+  log.record(" ------------------------------ ");
+
+  refuse_unusable_grid(d, r);
+}
+
+}  // namespace wk

@@ -1,0 +1,234 @@
+// The scan and the reading pass of the E and H exports together: where each
+// value lands in every loop order, layout and line form, the largest |Ez|,
+// and the faults of damaged exports, reported as a reader taking one E line
+// and then one H line would meet them.
+#include "field/field.hpp"
+#include "field/field_fixture.hpp"
+
+#include <tuple>
+
+namespace wk::test {
+namespace {
+
+constexpr int kH = 9;  // component numbers of the test field: E 0..8, H 9..17
+
+std::string replace_all(std::string t, const std::string& from, const std::string& to) {
+  for (std::size_t at = t.find(from); at != std::string::npos; at = t.find(from, at + to.size())) {
+    t.replace(at, from.size(), to);
+  }
+  return t;
+}
+
+// Replaces number `column` (0-based) of a line of single-blank-separated numbers.
+void set_token(std::string& line, int column, const std::string& word) {
+  std::size_t start = 0;
+  for (int c = 0; c < column; ++c) start = line.find(' ', start) + 1;
+  const std::size_t end = line.find(' ', start);
+  line.replace(start, end == std::string::npos ? end : end - start, word);
+}
+
+TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
+  using Form = std::string (*)(std::string);
+  const std::pair<const char*, Form> forms[] = {
+      {"plain", [](std::string t) { return t; }},
+      {"byte-order mark, tabs, CR LF",
+       [](std::string t) { return "\xEF\xBB\xBF" + replace_all(replace_all(t, " ", "\t"), "\n", " \r\n"); }},
+      {"commas", [](std::string t) { return replace_all(t, " ", " , "); }},
+      {"D exponents", [](std::string t) { return replace_all(replace_all(t, " ", "D0 "), "\n", "D+00\n"); }},
+      {"a remark after the values", [](std::string t) { return replace_all(t, "\n", "   remark 7\n"); }},
+      {"a footer", [](std::string t) { return t + "End of field export\n1 4 20 0 0 0 0 0 0\n"; }},
+  };
+  const TestGrid g;
+  for (const int icplx : {0, 1}) {
+    const int values = icplx == 1 ? 9 : 6;
+    for (const int iord : kLoopOrders) {
+      for (const auto& [name, form] : forms) {
+        SCOPED_TRACE(std::to_string(icplx) + " " + std::to_string(iord) + " " + name);
+        FieldRun run;
+        run.d.icplx = icplx;
+        run.d.scale = 0.1;
+        run.write_exports(form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values); }))),
+                          form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values, kH); }))));
+        scan_input_grid(run.d, run.log);
+        const RunData& d = run.d;
+        EXPECT_EQ(d.iord, iord);
+        const double records[] = {d.Ximin, d.Ximax, d.dXi, d.Yimin, d.Yimax, d.dYi, d.Zimin, d.Zimax, d.dZi};
+        const double expected[] = {0, 1 * 0.1, 1 * 0.1, 0, 4 * 0.1, 2 * 0.1, 0, 15 * 0.1, 5 * 0.1};
+        for (int r = 0; r < 9; ++r) EXPECT_EQ(records[r], expected[r]) << r;
+        ASSERT_EQ(d.Nix * 100 + d.Niy * 10 + d.Niz, 234);
+
+        read_exports(run.d);
+        // E's real parts; H's imaginary parts (its components 3..5) when the
+        // lines carry both.
+        const int h_first = icplx == 1 ? kH + 3 : kH;
+        for (const Node& n : visit_order(123, g)) {
+          const double got[] = {d.Exi(n[0], n[1], n[2]), d.Eyi(n[0], n[1], n[2]), d.Ezi(n[0], n[1], n[2]),
+                                d.Hxi(n[0], n[1], n[2]), d.Hyi(n[0], n[1], n[2]), d.Hzi(n[0], n[1], n[2])};
+          for (int c = 0; c < 6; ++c) ASSERT_EQ(got[c], field_value(n, c < 3 ? c : h_first + c - 3)) << c;
+        }
+        EXPECT_EQ(d.Ez_max_read, 3000.0 + 200 + 30 + 4);
+      }
+    }
+  }
+}
+
+TEST(FieldInput, LargestEzIsTheLargestMagnitudeOfTheRealPart) {
+  struct Case {
+    int icplx;
+    std::vector<std::tuple<int, int, std::string>> values;  // line, column (5 for Ez), value as written
+    double expected;
+  };
+  const Case cases[] = {
+      {0, {{1, 5, "-5"}, {2, 5, "3"}, {3, 5, "4"}}, 5},
+      {0, {{24, 5, "4.5"}, {1, 5, "-4.25"}}, 4.5},
+      {0, {}, 0},
+      {0, {{7, 5, "-0.0"}}, 0},
+      {1, {{1, 5, "1"}, {2, 5, "-2"}, {3, 8, "-9"}}, 2},  // EzIm does not count
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines =
+        export_lines(TestGrid{}, 123, [&](const Node&) { return c.icplx ? " 0 0 0 0 0 0" : " 0 0 0"; });
+    for (const auto& [line, column, v] : c.values) set_token(lines[static_cast<std::size_t>(line - 1)], column, v);
+    FieldRun run;
+    run.d.icplx = c.icplx;
+    run.write_exports(join(lines), join(lines));
+    scan_input_grid(run.d, run.log);
+    read_exports(run.d);
+    EXPECT_EQ(run.d.Ez_max_read, c.expected);
+  }
+}
+
+TEST(FieldInput, TheFirstFaultInReadingOrderIsReported) {
+  // 9000 points, step 0.5 on every axis (a quarter step is 0.125): long
+  // enough for a reader to notice the other one's failure.
+  TestGrid g;
+  g.n[0] = g.n[1] = 3;
+  g.n[2] = 1000;
+  g.step[0] = g.step[1] = g.step[2] = 0.5;
+  using Edit = void (*)(std::vector<std::string>&);
+  const Edit none = [](std::vector<std::string>&) {};
+  struct Case {
+    int icplx;
+    Edit e, h;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {0, [](auto& l) { set_token(l[49], 4, "2.0x"); }, none, kExitFileError,
+       "unit 2 (efield.txt), line 50: \"2.0x\" is not a real number"},
+      {0, none, [](auto& l) { set_token(l[8998], 5, "Hz"); }, kExitFileError, "unit 3 (hfield.txt), line 8999: \"Hz\""},
+      {0, [](auto& l) { l.resize(7000); }, none, kExitFileError,
+       "unit 2 (efield.txt): unexpected end of file after line 7000"},
+      {0, none, [](auto& l) { l.resize(6000); }, kExitFileError,
+       "unit 3 (hfield.txt): unexpected end of file after line 6000"},
+      // Two faults: the earlier line wins, E wins a tie.
+      {0, [](auto& l) { set_token(l[8499], 3, "?"); }, [](auto& l) { set_token(l[99], 3, "?"); }, kExitFileError,
+       "unit 3 (hfield.txt), line 100:"},
+      {0, [](auto& l) { set_token(l[99], 3, "?"); }, [](auto& l) { set_token(l[8499], 3, "?"); }, kExitFileError,
+       "unit 2 (efield.txt), line 100:"},
+      {0, [](auto& l) { set_token(l[4999], 3, "?"); }, [](auto& l) { set_token(l[4999], 3, "?"); }, kExitFileError,
+       "unit 2 (efield.txt), line 5000:"},
+      {0, [](auto& l) { l.resize(7000); }, [](auto& l) { set_token(l[7000], 3, "?"); }, kExitFileError,
+       "unit 2 (efield.txt): unexpected end of file after line 7000"},
+      // H's lines are long, so E meets its fault at line 8000 well before H
+      // reaches line 6000: H must still read on to its own, earlier fault.
+      {0, [](auto& l) { set_token(l[7999], 3, "?"); },
+       [](auto& l) {
+         for (auto& line : l) line += " " + std::string(2000, 'r');
+         set_token(l[5999], 3, "?");
+       },
+       kExitFileError, "unit 3 (hfield.txt), line 6000:"},
+      // Values that are not finite, in any column read.
+      {0, [](auto& l) { set_token(l[3000], 3, "?"); }, [](auto& l) { set_token(l[2998], 4, "NaN"); }, kExitStop,
+       "H export hfield.txt, line 2999: the value of Hy is nan; the export holds a field that is not finite"},
+      {0, none, [](auto& l) { set_token(l[23], 5, "-Infinity"); }, kExitStop,
+       "H export hfield.txt, line 24: the value of Hz is -inf"},
+      {1, none, [](auto& l) { set_token(l[1], 8, "Infinity"); }, kExitStop,
+       "H export hfield.txt, line 2: the value of HzIm is inf"},
+      {1, [](auto& l) { set_token(l[8], 6, "nan"); }, none, kExitStop,
+       "E export efield.txt, line 9: the value of ExIm is nan"},
+      // Points off the grid: line 30 is node (3, 1, 4) at (1, 0, 1.5).
+      {0, [](auto& l) { set_token(l[29], 0, "1.2"); }, [](auto& l) { set_token(l[8999], 3, "?"); }, kExitStop,
+       "E export efield.txt, line 30: the point (1.2, 0, 1.5) is off the input grid: in the loop order of the "
+       "export this line is node (3, 1, 4) at (1, 0, 1.5), and a point may lie at most a quarter of the grid step "
+       "(0.125, 0.125, 0.125) from its node; a line is missing, repeated or out of order"},
+      {0, [](auto& l) { set_token(l[29], 2, "1.65"); }, none, kExitStop, "line 30: the point (1, 0, 1.65) is off"},
+      {0, [](auto& l) { l.insert(l.begin() + 5, l[4]); }, none, kExitStop,
+       "E export efield.txt, line 6: the point (0.5, 0.5, 0) is off the input grid: in the loop order of the export "
+       "this line is node (3, 2, 1) at (1, 0.5, 0)"},
+      {0, [](auto& l) { l.erase(l.begin() + 9); }, none, kExitStop, "E export efield.txt, line 10: the point (0.5,"},
+      {0, none, [](auto& l) { std::swap(l[2], l[3]); }, kExitStop,
+       "H export hfield.txt, line 3: the point (0, 0.5, 0) is off the input grid"},
+      // E and H each within a quarter step of line 4000's node (0, 0.5, 222)
+      // but not of each other: refused before E's fault on the next line, and
+      // after H's fault on an earlier one.
+      {0,
+       [](auto& l) {
+         set_token(l[3999], 0, "-0.1");
+         set_token(l[4000], 3, "?");
+       },
+       [](auto& l) { set_token(l[3999], 0, "0.1"); }, kExitStop,
+       "E export efield.txt and H export hfield.txt disagree at line 4000: E point (-0.1, 0.5, 222), H point (0.1, "
+       "0.5, 222), more than a quarter of the grid step (0.125, 0.125, 0.125) apart"},
+      {0, [](auto& l) { set_token(l[3999], 0, "-0.1"); },
+       [](auto& l) {
+         set_token(l[3999], 0, "0.1");
+         set_token(l[3998], 3, "?");
+       },
+       kExitFileError,
+       "unit 3 (hfield.txt), line 3999:"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const int values = c.icplx == 1 ? 9 : 6;
+    std::vector<std::string> e = export_lines(g, 123, [&](const Node& n) { return field_values(n, values); });
+    std::vector<std::string> h = export_lines(g, 123, [&](const Node& n) { return field_values(n, values, kH); });
+    c.e(e);
+    c.h(h);
+    FieldRun run;
+    run.d.icplx = c.icplx;
+    // The records the scan finds for g.
+    run.d.iord = 123;
+    run.d.Nix = run.d.Niy = 3;
+    run.d.Niz = 1000;
+    run.d.Ximax = run.d.Yimax = 1;
+    run.d.Zimax = 499.5;
+    run.write_exports(join(e), join(h));
+    expect_run_error([&] { read_exports(run.d); }, c.status, c.message);
+  }
+  FieldRun run;
+  run.write_exports("0 0 0 1 2 3\n", "");
+  std::filesystem::remove(run.d.Hfile);
+  expect_run_error([&] { read_exports(run.d); }, kExitFileError, "unit 3 (hfield.txt): file not found");
+}
+
+TEST(FieldInput, SixDigitCoordinatesOnTheLongestGridPass) {
+  // z from 1 to 2 in 8000 steps of 1.25e-4, written with six significant
+  // digits: line 5 says 1.00012, a first step 4% short that would put the
+  // last node 320 steps before the end of the range.
+  TestGrid g;
+  g.n[0] = g.n[1] = 2;
+  g.n[2] = 8001;
+  g.first[2] = 1;
+  g.step[0] = g.step[1] = 0.1;
+  g.step[2] = 1.0 / 8000;
+  std::string e, h;
+  char coords[64];
+  for (const Node& n : visit_order(123, g)) {
+    std::snprintf(coords, sizeof coords, "%.6g %.6g %.6g", g.coord(0, n[0]), g.coord(1, n[1]), g.coord(2, n[2]));
+    e += coords + field_values(n, 3) + "\n";
+    h += coords + field_values(n, 3, kH) + "\n";
+  }
+  FieldRun run;
+  run.d.scale = 10.0;
+  run.write_exports(e, h);
+  scan_input_grid(run.d, run.log);
+  EXPECT_EQ(run.d.Niz, 8001);
+  EXPECT_NE(run.d.dZi, 10.0 / 8000);  // the first difference, reported as found
+  read_exports(run.d);
+  EXPECT_EQ(run.d.Ezi(2, 2, 8001), field_value(Node{2, 2, 8001}, 2));
+  EXPECT_EQ(run.d.Hzi(1, 2, 4000), field_value(Node{1, 2, 4000}, kH + 2));
+}
+
+}  // namespace
+}  // namespace wk::test

@@ -1,0 +1,150 @@
+// The grid scan of the E export: the log block, and the exports it refuses.
+// Loop orders and line forms are tested with the reading pass.
+#include "field/field.hpp"
+#include "field/field_fixture.hpp"
+
+namespace wk::test {
+namespace {
+
+std::string coords_only(const Node&) { return ""; }
+
+std::string grid_text(int nx, int ny, int nz) {
+  TestGrid g;
+  g.n[0] = nx;
+  g.n[1] = ny;
+  g.n[2] = nz;
+  return join(export_lines(g, 123, coords_only));
+}
+
+TEST(GridScan, WorkedExampleGivesItsLogBlock) {
+  FieldRun run;
+  run.d.scale = 0.1;
+  run.write_exports(grid_text(2, 3, 4), "");
+  scan_input_grid(run.d, run.log);
+  // Doubles in 24 columns, integers in 12; the third double of a grid line
+  // does not fit after the 27 columns of the text and two doubles.
+  const std::string zero = "  0.000000000000000E+000";
+  const std::string r0_1 = "  0.100000000000000     ";
+  const std::string expected = crlf_lines({
+      "  Input Grid parameters ",
+      "  Ximin, Ximax, dXi, Nix = " + zero + r0_1,
+      r0_1 + "           2",
+      "  Yimin, Yimax, dYi, Niy = " + zero + "  0.400000000000000     ",
+      "  0.200000000000000                3",
+      "  Zimin, Zimax, dZi, Niz = " + zero + "   1.50000000000000     ",
+      "  0.500000000000000                4",
+      "  iord=          123",
+      "  ------------------------------ ",
+  });
+  EXPECT_EQ(run.log_text(), expected);
+}
+
+TEST(GridScan, DecreasingCoordinatesAreReportedAsTheyAre) {
+  TestGrid g;
+  g.first[0] = 1;
+  g.step[0] = -1;
+  FieldRun run;
+  run.d.scale = 2.0;
+  run.write_exports(join(export_lines(g, 312, coords_only)), "");
+  scan_input_grid(run.d, run.log);
+  EXPECT_EQ(run.d.iord, 312);
+  EXPECT_EQ(run.d.Ximin, 2.0);
+  EXPECT_EQ(run.d.Ximax, 0.0);
+  EXPECT_EQ(run.d.dXi, -2.0);
+}
+
+TEST(GridScan, GridsAtTheSizeLimitsPass) {
+  const int cases[][6] = {
+      // nx, ny, nz, symmetry keys
+      {13, 3, 3, 1, 0, 0}, {25, 3, 3, 0, 0, 0}, {3, 13, 3, 0, 2, 0},
+      {2, 2, 4001, 1, 1, 2}, {2, 2, 8001, 1, 1, 0}, {2, 3, 3, 2, 0, 0},
+  };
+  for (const auto& c : cases) {
+    FieldRun run;
+    run.d.isymX = c[3];
+    run.d.isymY = c[4];
+    run.d.isymZ = c[5];
+    run.write_exports(grid_text(c[0], c[1], c[2]), "");
+    scan_input_grid(run.d, run.log);
+    EXPECT_EQ((Node{run.d.Nix, run.d.Niy, run.d.Niz}), (Node{c[0], c[1], c[2]}));
+  }
+}
+
+TEST(GridScan, UnusableGridsAreRefusedAfterTheLogBlock) {
+  const std::string example = grid_text(2, 3, 4);
+  struct Case {
+    std::string text;
+    int keys[3];
+    double scale;
+    std::string message, log_part;
+  };
+  const Case cases[] = {
+      {"2 4 6\n2 4 6\n1 4 6\n", {1, 1, 0}, 0.5,
+       "E export efield.txt: lines 1 and 2 have the same coordinates (2, 4, 6), so the order of its points cannot "
+       "be found",
+       // iord, counts and steps stay 0; the ranges are lines 1 and 2.
+       "  Ximin, Ximax, dXi, Nix =    1.00000000000000        1.00000000000000     \r\n"
+       "  0.000000000000000E+000           0\r\n"},
+      {example.substr(0, example.size() - 7), {1, 1, 0}, 1,
+       "E export efield.txt: 23 data lines are not a whole number of planes of 6 points (3 rows of 2 points along "
+       "x); the export is truncated or has extra lines",
+       "  iord=          123\r\n"},
+      {example + "0 0 20\n", {1, 1, 0}, 1, "E export efield.txt: 25 data lines are not", ""},
+      {"0 0 0\n1 0 0\n0 2 0\n1 2 0\n2 2 0\n0 0 5\n", {1, 1, 0}, 1,
+       "E export efield.txt: its first plane (lines 1 to 5) holds 5 points, not a whole number of rows of 2 points "
+       "along x; the points do not form a regular grid",
+       ""},
+      {grid_text(26, 3, 3), {0, 0, 0}, 1,
+       "E export efield.txt: its grid of 26 x 3 x 3 points is larger than the largest KAVEN grid of 25 x 25 x 8001",
+       "          26\r\n"},
+      {grid_text(2, 2, 8002), {1, 1, 0}, 1, "its grid of 2 x 2 x 8002 points is larger", ""},
+      {grid_text(14, 3, 3), {1, 1, 0}, 1,
+       "E export efield.txt: with the symmetry keys 1 1 0 (control file line 5) its grid of 14 x 3 x 3 points "
+       "completes to a full grid of 27 x 5 x 3 nodes, larger than the largest KAVEN grid of 25 x 25 x 8001 (a "
+       "mirrored x or y axis admits at most 13 input nodes, a mirrored z axis 4001)",
+       ""},
+      {grid_text(2, 2, 4002), {1, 1, 1}, 1, "completes to a full grid of 3 x 3 x 8003 nodes", ""},
+      {example, {0, 1, 0}, 1,
+       "E export efield.txt: with the symmetry keys 0 1 0 (control file line 5) the full grid has 2 nodes along x "
+       "(2 in the export); every axis needs at least 3 nodes",
+       ""},
+      {grid_text(3, 2, 3), {0, 0, 0}, 1, "the full grid has 2 nodes along y", ""},
+      {example, {1, 1, 0}, 0, "the scale factor 0 (control file line 13) must be a finite number other than 0", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    FieldRun run;
+    run.d.isymX = c.keys[0];
+    run.d.isymY = c.keys[1];
+    run.d.isymZ = c.keys[2];
+    run.d.scale = c.scale;
+    run.write_exports(c.text, "");
+    expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop, c.message);
+    const std::string log = run.log_text();
+    EXPECT_EQ(log.rfind("  Input Grid parameters \r\n", 0), 0u) << log;
+    EXPECT_NE(log.find("  ------------------------------ \r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(c.log_part), std::string::npos) << log;
+  }
+}
+
+TEST(GridScan, ExportsEndingBeforeEveryAxisChangedAreFileErrors) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "unit 2 (efield.txt): unexpected end of file after line 0: the export holds no point"},
+      {"0 0 0 1 2 3\n", "unexpected end of file after line 1: the export holds a single point"},
+      {"0 0 0\n1 0 0\n2 0 0\n",
+       "unexpected end of file after line 3: y and z never change, so the grid has a single point along them"},
+      {grid_text(2, 3, 1), "after line 6: z never changes, so the grid has a single point along it"},
+      {"0 0 0\n1 0 0\n2 zero 0\n", "unit 2 (efield.txt), line 3: \"zero\" is not a real number"},
+      {"0 0 0\n1 0 0\n0 1 0\n1 1 z=0\n", "line 4: \"z=0\" is not a real number"},
+  };
+  for (const auto& [text, message] : cases) {
+    FieldRun run;
+    run.write_exports(text, "");
+    expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitFileError, message);
+  }
+  FieldRun run;
+  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitFileError, "unit 2 (efield.txt): file not found");
+}
+
+}  // namespace
+}  // namespace wk::test
