@@ -180,6 +180,27 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
              std::to_string(r.count[a]) + " in the export); every axis needs at least 3 nodes");
     }
   }
+  // Decreasing coordinates would give a full grid whose first node lies
+  // above its last: every interpolation point would fall outside it and the
+  // map would be zero everywhere.
+  for (int a = 0; a < 3; ++a) {
+    if (r.step[a] < 0) {
+      refuse(file + "its " + kAxisName[a] + " coordinates decrease (from " + field_detail::message_number(r.first[a]) +
+             " on line 1 to " + field_detail::message_number(r.last[a]) +
+             " on the last line); the converter needs coordinates that increase along every axis");
+    }
+  }
+  // Mirroring places the first exported node on the symmetry plane: an export
+  // that starts off the plane would be stretched onto the wrong coordinates.
+  for (int a = 0; a < 3; ++a) {
+    const double spacing = (r.last[a] - r.first[a]) / static_cast<double>(r.count[a] - 1);
+    if (key[a] != 0 && !(std::fabs(r.first[a]) <= spacing / 4)) {
+      refuse(file + "with the symmetry key " + std::to_string(key[a]) + " of the " + kAxisName[a] +
+             " axis (control file line 5) its first node must lie on the plane " + kAxisName[a] +
+             " = 0, but lies at " + field_detail::message_number(r.first[a]) + " (grid step " +
+             field_detail::message_number(spacing) + ")");
+    }
+  }
   // A zero factor would collapse the grid to one point (every step 0).
   if (d.scale == 0 || !std::isfinite(d.scale)) {
     refuse("the scale factor " + field_detail::message_number(d.scale) +

@@ -39,18 +39,47 @@ TEST(GridScan, WorkedExampleGivesItsLogBlock) {
   EXPECT_EQ(run.log_text(), expected);
 }
 
-TEST(GridScan, DecreasingCoordinatesAreReportedAsTheyAre) {
+TEST(GridScan, DecreasingCoordinatesAreReportedThenRefused) {
+  // They would give a full grid whose first node lies above its last, and a
+  // map that is zero everywhere.
   TestGrid g;
-  g.first[0] = 1;
+  g.n[0] = 3;
+  g.first[0] = 2;
   g.step[0] = -1;
   FieldRun run;
   run.d.scale = 2.0;
+  run.d.isymX = 0;
   run.write_exports(join(export_lines(g, 312, coords_only)), "");
-  scan_input_grid(run.d, run.log);
+  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop,
+                   "E export efield.txt: its x coordinates decrease (from 2 on line 1 to 0 on the last line); the "
+                   "converter needs coordinates that increase along every axis");
   EXPECT_EQ(run.d.iord, 312);
-  EXPECT_EQ(run.d.Ximin, 2.0);
+  EXPECT_EQ(run.d.Ximin, 4.0);
   EXPECT_EQ(run.d.Ximax, 0.0);
   EXPECT_EQ(run.d.dXi, -2.0);
+}
+
+TEST(GridScan, MirroredAxisMustStartOnItsPlane) {
+  TestGrid g;
+  g.n[0] = 3;
+  g.first[0] = 0.5;
+  g.step[0] = 0.75;
+  FieldRun run;
+  run.d.isymX = 1;
+  run.d.isymY = 0;
+  run.d.isymZ = 0;
+  run.write_exports(join(export_lines(g, 123, coords_only)), "");
+  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop,
+                   "E export efield.txt: with the symmetry key 1 of the x axis (control file line 5) its first node "
+                   "must lie on the plane x = 0, but lies at 0.5 (grid step 0.75)");
+  // Without a mirror on x the same export is fine.
+  FieldRun plain;
+  plain.d.isymX = 0;
+  plain.d.isymY = 0;
+  plain.d.isymZ = 0;
+  plain.write_exports(join(export_lines(g, 123, coords_only)), "");
+  scan_input_grid(plain.d, plain.log);
+  EXPECT_EQ(plain.d.Nix, 3);
 }
 
 TEST(GridScan, GridsAtTheSizeLimitsPass) {
