@@ -1,17 +1,15 @@
 // Pieces shared by the grid scan and the reading pass of the field exports:
-// the unit numbers of the two exports, the loop order of their lines and the
-// number format of the refusal messages. Internal to src/field.
+// the loop order of their lines and the number format of the refusal
+// messages. Internal to src/field.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace wk::field_detail {
+#include "io/file_units.hpp"
 
-// Unit numbers naming the exports in the file layer's messages.
-inline constexpr int kUnitEExport = 2;
-inline constexpr int kUnitHExport = 3;
+namespace wk::field_detail {
 
 inline constexpr const char* kAxisName[3] = {"x", "y", "z"};
 

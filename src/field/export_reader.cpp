@@ -189,8 +189,8 @@ long reread_point(int unit, const std::string& path, int values, long n, double*
 [[noreturn]] void refuse_mismatch(const Reader& e, const Reader& h, const Grid& g, long n) {
   double ve[9];
   double vh[9];
-  const long line_e = reread_point(field_detail::kUnitEExport, e.src->path(), e.values, n, ve);
-  const long line_h = reread_point(field_detail::kUnitHExport, h.src->path(), h.values, n, vh);
+  const long line_e = reread_point(kUnitE, e.src->path(), e.values, n, ve);
+  const long line_h = reread_point(kUnitH, h.src->path(), h.values, n, vh);
   const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
                                              : "point " + std::to_string(n) + " (E line " + std::to_string(line_e) +
                                                    ", H line " + std::to_string(line_h) + ")";
@@ -202,8 +202,8 @@ long reread_point(int unit, const std::string& path, int values, long n, double*
 }  // namespace
 
 void read_exports(RunData& d) {
-  LineSource e_src(field_detail::kUnitEExport, d.Efile);
-  LineSource h_src(field_detail::kUnitHExport, d.Hfile);
+  LineSource e_src(kUnitE, d.Efile);
+  LineSource h_src(kUnitH, d.Hfile);
   d.Ez_max_read = 0;
 
   LoopOrder order;

@@ -20,7 +20,6 @@ namespace wk {
 namespace {
 
 using field_detail::kAxisName;
-using field_detail::kUnitEExport;
 
 // Weight of each axis's digit in iord: hundreds x, tens y, units z.
 constexpr std::int32_t kDigitPlace[3] = {100, 10, 1};
@@ -76,7 +75,7 @@ struct ScanResult {
 };
 
 void scan(const std::string& efile, ScanResult& r) {
-  LineSource src(kUnitEExport, efile);
+  LineSource src(kUnitE, efile);
   FreeFormReader in(src);
   double* const first = r.first;
   double* const cur = r.last;

@@ -1,6 +1,7 @@
 // Run control: the whole conversion in the current folder.
 #pragma once
 
+#include "io/file_units.hpp"
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
 
@@ -9,13 +10,6 @@ namespace wk {
 // File names of the run, in the working directory.
 inline constexpr const char* kLogFile = "wavecalc_to_kaven.log";
 inline constexpr const char* kControlFile = "wavecalc_to_kaven.dat";
-
-// Unit numbers that name the files in the file layer's messages.
-inline constexpr int kUnitControl = 1;
-inline constexpr int kUnitE = 2;
-inline constexpr int kUnitH = 3;
-inline constexpr int kUnitOutput = 7;
-inline constexpr int kUnitLog = 8;
 
 // Runs the conversion in the current folder, from the control file to the
 // field map. Ends normally or throws RunError (a stop or a file error); the

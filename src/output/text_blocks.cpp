@@ -1,0 +1,136 @@
+// Text records of the field maps, formatted in large blocks.
+//
+// A list write of doubles has a layout fixed in advance (three 24-column
+// fields and CR LF per full line), so the text of any run of lines or nodes
+// has a known length and offset. A long record is cut into blocks; the
+// pieces of a block are formatted by two threads in whatever order they
+// take them, each piece at its own offset, while the previous block is being
+// written, and the blocks are written in order. The bytes are those of
+// ListWriter, item by item.
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "io/list_writer.hpp"
+#include "output/field_map.hpp"
+
+namespace wk::detail {
+
+namespace {
+
+constexpr std::size_t kField = kRealWidth;
+// A full list-write line of doubles: three fields (the fourth would pass
+// column 80) and CR LF.
+constexpr std::size_t kLineBytes = 3 * kField + 2;
+
+char* put_fields(const double* v, std::size_t n, char* p) {
+  for (std::size_t t = 0; t < n; ++t, p += kField) format_real24(v[t], p);
+  p[0] = '\r';
+  p[1] = '\n';
+  return p + 2;
+}
+
+// Writes items [0, count) of a record: bytes(first, last) is the exact text
+// length of items [first, last), fill(first, last, dst) writes that text.
+template <class Bytes, class Fill>
+void write_in_blocks(OutFile& out, std::size_t count, TextBlocking blocking, const Bytes& bytes, const Fill& fill) {
+  assert(blocking.block > 0 && blocking.piece > 0);
+  if (count <= blocking.block) {
+    const std::size_t n = bytes(0, count);
+    char* p = out.tail(n);
+    fill(0, count, p);
+    out.commit_tail(n);
+    return;
+  }
+  // Two buffers: one is written while the other is filled. The first block
+  // is the longest one (only a record's last line can be short).
+  const std::size_t block_bytes = bytes(0, blocking.block);
+  std::vector<char> buf[2] = {std::vector<char>(block_bytes), std::vector<char>(block_bytes)};
+  const char* ready = nullptr;
+  std::size_t ready_bytes = 0;
+  for (std::size_t a = 0, m = 0; a < count; a += blocking.block, ++m) {
+    const std::size_t b = std::min(count, a + blocking.block);
+    char* dst = buf[m % 2].data();
+    std::atomic<std::size_t> next{a};
+    const auto take_pieces = [&] {
+      for (;;) {
+        const std::size_t first = next.fetch_add(blocking.piece);
+        if (first >= b) return;
+        fill(first, std::min(b, first + blocking.piece), dst + bytes(a, first));
+      }
+    };
+    std::jthread worker;
+    try {
+      worker = std::jthread(take_pieces);
+    } catch (const std::system_error&) {
+      // No second thread to be had: this one formats the whole block.
+    }
+    if (ready_bytes > 0) out.write(ready, ready_bytes);
+    take_pieces();
+    if (worker.joinable()) worker.join();
+    ready = dst;
+    ready_bytes = bytes(a, b);
+  }
+  out.write(ready, ready_bytes);
+}
+
+}  // namespace
+
+void write_real_record(OutFile& out, const double* v, std::size_t n, TextBlocking blocking) {
+  if (n == 0) {
+    // A list write without items is a line holding one blank.
+    ListWriter(out).end();
+    return;
+  }
+  const std::size_t lines = (n + 2) / 3;
+  const std::size_t last_line_short_by = (3 - n % 3) % 3;  // fields missing on the last line
+  const auto bytes = [&](std::size_t first, std::size_t last) {
+    return (last - first) * kLineBytes - (last == lines ? last_line_short_by * kField : 0);
+  };
+  const auto fill = [&](std::size_t first, std::size_t last, char* p) {
+    for (std::size_t l = first; l < last; ++l) {
+      const std::size_t at = 3 * l;
+      p = put_fields(v + at, std::min<std::size_t>(3, n - at), p);
+    }
+  };
+  write_in_blocks(out, lines, blocking, bytes, fill);
+}
+
+void write_node_lines(const RunData& d, OutFile& out, TextBlocking blocking) {
+  const auto nx = static_cast<std::size_t>(d.Nox);
+  const auto ny = static_cast<std::size_t>(d.Noy);
+  const auto nz = static_cast<std::size_t>(d.Noz);
+  const double* const e[3] = {d.Exo.data(), d.Eyo.data(), d.Ezo.data()};
+  const double* const b[3] = {d.Bxo.data(), d.Byo.data(), d.Bzo.data()};
+  const auto bytes = [](std::size_t first, std::size_t last) { return (last - first) * 2 * kLineBytes; };
+  // Node number n counts the nodes with z fastest and x slowest, while the
+  // arrays hold x fastest: n = ((i-1)*Noy + (j-1))*Noz + (k-1).
+  const auto fill = [&](std::size_t first, std::size_t last, char* p) {
+    std::size_t k = first % nz;
+    std::size_t j = first / nz % ny;
+    std::size_t i = first / nz / ny;
+    double six[6];
+    for (std::size_t n = first; n < last; ++n) {
+      const std::size_t at = (k * ny + j) * nx + i;
+      for (int c = 0; c < 3; ++c) {
+        six[c] = e[c][at];
+        six[3 + c] = b[c][at];
+      }
+      p = put_fields(six, 3, p);
+      p = put_fields(six + 3, 3, p);
+      if (++k == nz) {
+        k = 0;
+        if (++j == ny) {
+          j = 0;
+          ++i;
+        }
+      }
+    }
+  };
+  write_in_blocks(out, nx * ny * nz, blocking, bytes, fill);
+}
+
+}  // namespace wk::detail
