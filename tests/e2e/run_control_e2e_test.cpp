@@ -16,17 +16,7 @@ using test::run_converter;
 using test::TempDir;
 using test::write_file;
 
-const std::string kConstantsBlock = crlf_lines({
-    "  Constants used ",
-    "  pi  =    3.14159265358979       rad ",
-    "  c   =    299792458.000000       m/s ",
-    "  mu0 =   1.256637061435917E-006  T*m/A ",
-    "  mu1 =   1.256637061435917E-002  Gs*m/A ",
-    "  eps0=   8.854187817620389E-012  F/m ",
-    "  freq=    1300000000.00000       Hz ",
-    "  omeg=    8168140899.33346       rad*Hz ",
-    "  ------------------------------ ",
-});
+const std::string kConstantsBlock = test::constants_log_block_1_3GHz();
 
 // A 3 x 3 x 3 export with z fastest, every field value zero but Ez = 2 V/m.
 std::string small_export(bool complex) {

@@ -16,21 +16,13 @@ using test::crlf_lines;
 using test::read_file;
 using test::write_file;
 
-std::string uniform_ez_export() {
+// The 3 x 3 x 3 points with z fastest, each with the given field values.
+std::string small_export(const char* values) {
   std::string s;
   for (int x = -1; x <= 1; ++x)
     for (int y = -1; y <= 1; ++y)
       for (int z = 0; z <= 2; ++z)
-        s += std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + " 0 0 1000000 0 0 0\n";
-  return s;
-}
-
-std::string zero_h_export() {
-  std::string s;
-  for (int x = -1; x <= 1; ++x)
-    for (int y = -1; y <= 1; ++y)
-      for (int z = 0; z <= 2; ++z)
-        s += std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + " 0 0 0 0 0 0\n";
+        s += std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + values + "\n";
   return s;
 }
 
@@ -48,8 +40,8 @@ void write_case(const test::TempDir& dir, const std::string& fmt) {
   c.scale = "1.0";
   c.counts = "3 3 3";
   write_file(dir / "wavecalc_to_kaven.dat", c.text());
-  write_file(dir / "efield.txt", uniform_ez_export());
-  write_file(dir / "hfield.txt", zero_h_export());
+  write_file(dir / "efield.txt", small_export(" 0 0 1000000 0 0 0"));
+  write_file(dir / "hfield.txt", small_export(" 0 0 0 0 0 0"));
 }
 
 const std::string kZero = "  0.000000000000000E+000";
@@ -59,16 +51,7 @@ const std::string kTwo = "   2.00000000000000     ";
 
 // The log up to and including the output file name line.
 std::string log_up_to_file_name() {
-  return crlf_lines({
-      "  Constants used ",
-      "  pi  =    3.14159265358979       rad ",
-      "  c   =    299792458.000000       m/s ",
-      "  mu0 =   1.256637061435917E-006  T*m/A ",
-      "  mu1 =   1.256637061435917E-002  Gs*m/A ",
-      "  eps0=   8.854187817620389E-012  F/m ",
-      "  freq=    1300000000.00000       Hz ",
-      "  omeg=    8168140899.33346       rad*Hz ",
-      "  ------------------------------ ",
+  return test::constants_log_block_1_3GHz() + crlf_lines({
       // The first line of the E export: nine values, real and imaginary parts.
       kMinusOne + kMinusOne + kZero,
       kZero + kZero + "   1000000.00000000     ",

@@ -63,6 +63,20 @@ std::string crlf_lines(const std::vector<std::string>& lines) {
   return out;
 }
 
+std::string constants_log_block_1_3GHz() {
+  return crlf_lines({
+      "  Constants used ",
+      "  pi  =    3.14159265358979       rad ",
+      "  c   =    299792458.000000       m/s ",
+      "  mu0 =   1.256637061435917E-006  T*m/A ",
+      "  mu1 =   1.256637061435917E-002  Gs*m/A ",
+      "  eps0=   8.854187817620389E-012  F/m ",
+      "  freq=    1300000000.00000       Hz ",
+      "  omeg=    8168140899.33346       rad*Hz ",
+      "  ------------------------------ ",
+  });
+}
+
 std::string Control::text() const {
   std::string t;
   t += "Control file of a test run\n";

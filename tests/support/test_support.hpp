@@ -41,6 +41,10 @@ bool file_exists(const std::filesystem::path& p);
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
 
+// The " Constants used " block of the log for a frequency of 1.3 GHz (the
+// default of Control), typed from the list-write layout.
+std::string constants_log_block_1_3GHz();
+
 // A control file with the given values (line 3 and 4 the export names).
 struct Control {
   std::string efile = "efield.txt";
