@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     wk::read_control_file(d);
     wk::check_control_values(d);
-  } catch (const wk::RunError&) {
+  } catch (const wk::RunError& e) {
+    wk::fuzz::require(e.status() == wk::kExitStop || e.status() == wk::kExitFileError);
+    wk::fuzz::require_one_line(e.what());
   }
   return 0;
 }

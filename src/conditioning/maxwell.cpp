@@ -61,21 +61,41 @@ Circle make_circle(double pi) {
   return c;
 }
 
+// The stencils of the circle's points on the x and y axes of the full
+// grid: the same in every slice.
+struct CircleStencils {
+  std::array<AxisStencil, kCirclePoints> x, y;
+};
+
+CircleStencils circle_stencils(const RunData& d, const Circle& circle, double r) {
+  CircleStencils s;
+  for (std::size_t n = 0; n < kCirclePoints; ++n) {
+    s.x[n] = axis_stencil(d.Xi, d.Nix, r * circle.cosphi[n]);
+    s.y[n] = axis_stencil(d.Yi, d.Niy, r * circle.sinphi[n]);
+  }
+  return s;
+}
+
 // The two currents of the slices iz = first, first + stride, ... up to
 // Niz - 1, stored at index iz. Each slice depends only on the field arrays,
 // so slices may be computed in any order and on any thread.
 void slice_currents(const RunData& d, const Circle& circle, int first, int stride, std::vector<double>& I_H,
                     std::vector<double>& I_E) {
   const double r = d.aper / 2;
-  double E[3], B[3];
+  const CircleStencils points = circle_stencils(d, circle, r);
+  PointStencil w;
   for (int iz = first; iz <= d.Niz - 1; iz += stride) {
     const double zz = d.Zi(iz);
+    const AxisStencil sz = axis_stencil(d.Zi, d.Niz, zz);
     double S = 0;
     for (std::size_t n = 0; n < kCirclePoints; ++n) {
-      const double x = r * circle.cosphi[n];
-      const double y = r * circle.sinphi[n];
-      EB3D_APPR(d, x, y, zz, E, B);
-      const double Bphi = circle.cosphi[n] * B[1] - circle.sinphi[n] * B[0];
+      // Only Bx and By of the point are needed: B is 0 outside the grid.
+      double Bx = 0, By = 0;
+      if (point_stencil(d, points.x[n], points.y[n], sz, w)) {
+        Bx = stencil_value(d.Bx.data(), w);
+        By = stencil_value(d.By.data(), w);
+      }
+      const double Bphi = circle.cosphi[n] * By - circle.sinphi[n] * Bx;
       S = S + Bphi * circle.dphi;
     }
     double ih = S / d.mu1;

@@ -130,6 +130,11 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
   FreeFormReader in(*r.src);
   long point = 0;
   try {
+    // Each reader sizes its own arrays, so that the first touch of their
+    // memory is shared between the two threads too.
+    for (FieldArray* a : r.out) a->resize(g.count[0], g.count[1], g.count[2]);
+    r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
+                 static_cast<std::size_t>(g.count[2]));
     const LoopOrder& o = g.order;
     const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
                                    static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
@@ -168,6 +173,9 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
       }
     }
   } catch (...) {
+    // A failure before the first point (no memory for the arrays) counts as
+    // one at the first point.
+    if (point == 0) point = 1;
     r.failed_at = point;
     r.error = std::current_exception();
     long mark = fail_mark.load();
@@ -220,8 +228,6 @@ void read_exports(RunData& d) {
     for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(0, 0, 0);
     return;
   }
-  for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(nx, ny, nz);
-
   Grid g;
   build_grid(d, order, g);
   const std::size_t points = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
@@ -236,7 +242,6 @@ void read_exports(RunData& d) {
   e.out[1] = &d.Eyi;
   e.out[2] = &d.Ezi;
   e.track_ez = true;
-  e.dev.resize(3 * points);
 
   Reader h;
   h.src = &h_src;
@@ -246,7 +251,6 @@ void read_exports(RunData& d) {
   h.out[0] = &d.Hxi;
   h.out[1] = &d.Hyi;
   h.out[2] = &d.Hzi;
-  h.dev.resize(3 * points);
 
   std::atomic<long> fail_mark{LONG_MAX};
   std::thread h_thread;

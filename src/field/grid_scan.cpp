@@ -7,13 +7,21 @@
 // either other coordinate make one row (C1 points), those up to the first
 // change of the slowest coordinate one plane (C2 points), and the whole file
 // N points. All coordinate comparisons are exact, on the numbers as read.
+#include <sys/stat.h>
+
+#include <cassert>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "field/export_grid.hpp"
 #include "field/field.hpp"
 #include "io/error.hpp"
 #include "io/line_source.hpp"
+#include "io/number_scan.hpp"
 
 namespace wk {
 
@@ -44,15 +52,199 @@ void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
   }
 }
 
-// The closing scan's read: false at the end of the file or at a line that is
-// not three numbers (a footer), leaving p as it was.
-bool try_point(FreeFormReader& in, double* p) {
-  double v[3];
-  if (in.try_reals(v, 3) != FreeFormReader::Status::ok) return false;
-  p[0] = v[0];
-  p[1] = v[1];
-  p[2] = v[2];
-  return true;
+// The length of the line up to the end of its third number when the line
+// starts with three plain reals, which a read of three numbers takes whole
+// from this line; 0 otherwise.
+std::size_t three_plain_reals(std::string_view line) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  PlainReal parts;
+  for (int got = 0; got < 3; ++got) {
+    while (p < end && is_separator(*p)) ++p;
+    if (p == end) return 0;
+    p = scan_plain_real(p, end, parts);
+    if (p == nullptr) return 0;
+  }
+  return static_cast<std::size_t>(p - line.data());
+}
+
+// The points of scan 3: how many were read, and the last one. Only the
+// last point's numbers are needed, so a line that starts with three plain
+// reals (one whole read) is only checked and its text kept in case it is
+// the last; any other line is read in full.
+class PointCount {
+ public:
+  long n = 0;  // points read
+
+  // The read that starts with `line`, just taken from in's source: false
+  // when it does not succeed (the end of the file, or a line that is not
+  // three numbers), which ends scan 3.
+  bool take(FreeFormReader& in, std::string_view line) {
+    if (take_plain(line)) return true;
+    double v[3];
+    if (in.try_reals_from(line, v, 3) != FreeFormReader::Status::ok) return false;
+    last_[0] = v[0];
+    last_[1] = v[1];
+    last_[2] = v[2];
+    kept_length_ = 0;
+    has_last_ = true;
+    ++n;
+    return true;
+  }
+
+  // Counts `line` when it starts with three plain reals; false otherwise.
+  bool take_plain(std::string_view line) {
+    const std::size_t span = three_plain_reals(line);
+    if (span == 0 || span > sizeof kept_) return false;
+    std::memcpy(kept_, line.data(), span);
+    kept_length_ = span;
+    has_last_ = true;
+    ++n;
+    return true;
+  }
+
+  // The points of `later`, counted from where this count ends.
+  void append(const PointCount& later) {
+    n += later.n;
+    if (!later.has_last_) return;
+    std::memcpy(kept_, later.kept_, later.kept_length_);
+    kept_length_ = later.kept_length_;
+    last_[0] = later.last_[0];
+    last_[1] = later.last_[1];
+    last_[2] = later.last_[2];
+    has_last_ = true;
+  }
+
+  // The coordinates of the last point into p, if any point was read.
+  void last_point(double* p) const {
+    if (!has_last_) return;
+    if (kept_length_ == 0) {
+      p[0] = last_[0];
+      p[1] = last_[1];
+      p[2] = last_[2];
+      return;
+    }
+    TokenCursor tokens(std::string_view(kept_, kept_length_));
+    std::string_view token;
+    for (int a = 0; a < 3; ++a) {
+      const bool read = tokens.next(token) && parse_real(token, p[a]);
+      assert(read && "a plain real is a real");
+      (void)read;
+    }
+  }
+
+ private:
+  char kept_[256];               // the three numbers of the last line checked only
+  std::size_t kept_length_ = 0;  // 0 when the last point was read in full
+  double last_[3] = {0, 0, 0};   // the last point read in full
+  bool has_last_ = false;
+};
+
+// Scan 3 on one thread, from the current position of in's source to the end.
+void count_sequentially(FreeFormReader& in, PointCount& count) {
+  std::string_view line;
+  while (in.source().next_line(line) && count.take(in, line)) {
+  }
+}
+
+// Below this many bytes left for scan 3, a second thread costs more than it saves.
+constexpr std::uint64_t kThreadedScanBytes = std::uint64_t{1} << 22;
+
+// The second half of the file for scan 3, counted on a thread of its own:
+// from the line at `start` on, the lines that start with three plain reals,
+// up to the end of the file or to the first other line.
+struct SecondHalf {
+  PointCount count;
+  bool stopped = false;    // ended at a line that needs a full read
+  std::uint64_t stop = 0;  // offset of that line
+  bool failed = false;     // the file could not be read: the first half goes on alone
+};
+
+void count_second_half(int unit, const std::string& path, std::uint64_t start, SecondHalf& h) {
+  try {
+    LineSource src(unit, path);
+    src.start_at(start);
+    std::string_view line;
+    while (src.next_line(line)) {
+      if (!h.count.take_plain(line)) {
+        h.stopped = true;
+        h.stop = src.line_offset();
+        return;
+      }
+    }
+  } catch (...) {
+    h.failed = true;
+  }
+}
+
+// The offset of the first line that starts after byte `middle`, or the end
+// of the file.
+std::uint64_t line_start_after(int unit, const std::string& path, std::uint64_t middle) {
+  LineSource probe(unit, path, 4096);
+  probe.start_at(middle);
+  std::string_view line;
+  probe.next_line(line);
+  return probe.next_offset();
+}
+
+// Scan 3, after n points read: reads points of three numbers until a read
+// does not succeed; returns the number of points read in all and puts the
+// coordinates of the last into cur. A long file is counted from its middle
+// on a second thread meanwhile: a plain line is one read, so the count of
+// the plain lines from the first line past the middle adds to the count up
+// to it, as long as the reads of the first half end exactly there.
+long count_to_end(FreeFormReader& in, long n, double* cur) {
+  LineSource& src = in.source();
+  PointCount count;
+  count.n = n;
+  struct stat st {};
+  const std::uint64_t here = src.next_offset();
+  const bool long_file = ::stat(src.path().c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > here &&
+                         static_cast<std::uint64_t>(st.st_size) - here >= kThreadedScanBytes;
+  SecondHalf half;
+  std::jthread second;  // joined however this function ends
+  std::uint64_t boundary = 0;
+  if (long_file) {
+    try {
+      boundary = line_start_after(src.unit(), src.path(), here + (static_cast<std::uint64_t>(st.st_size) - here) / 2);
+      second = std::jthread(count_second_half, src.unit(), std::cref(src.path()), boundary, std::ref(half));
+    } catch (...) {
+      // No second thread to be had, or no second look at the file: the
+      // whole file is counted here.
+    }
+  }
+  if (second.joinable()) {
+    bool ended = false;
+    std::string_view line;
+    while (!ended && src.next_offset() < boundary) {
+      ended = !src.next_line(line) || !count.take(in, line);
+    }
+    second.join();
+    if (ended) {
+      count.last_point(cur);
+      return count.n;
+    }
+    if (src.next_offset() == boundary && !half.failed) {
+      count.append(half.count);
+      if (!half.stopped) {
+        count.last_point(cur);
+        return count.n;
+      }
+      // The line that ended the second half's count, and all after it, are
+      // read in full here.
+      LineSource rest(src.unit(), src.path());
+      rest.start_at(half.stop);
+      FreeFormReader rest_in(rest);
+      count_sequentially(rest_in, count);
+      count.last_point(cur);
+      return count.n;
+    }
+    // A read of the first half went on past the middle, or the second half
+    // could not be read: the rest is counted here.
+  }
+  count_sequentially(in, count);
+  count.last_point(cur);
+  return count.n;
 }
 
 std::string grid_text(const long* n) {
@@ -128,10 +320,7 @@ void scan(const std::string& efile, ScanResult& r) {
 
   // Scan 3: to the end of the file, or to the first line that is not three
   // numbers (a footer); the lines after it are not looked at.
-  do {
-    ++n;
-  } while (try_point(in, cur));
-  r.N = n;
+  r.N = count_to_end(in, n + 1, cur);
 
   r.count[fast] = r.C1;
   r.count[mid] = r.C2 / r.C1;
@@ -204,6 +393,13 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   if (d.scale == 0 || !std::isfinite(d.scale)) {
     refuse("the scale factor " + field_detail::message_number(d.scale) +
            " (control file line 13) must be a finite number other than 0");
+  }
+  // A negative one would turn the increasing coordinates into decreasing
+  // ones: every output node would fall outside the full grid and the map
+  // would be zero.
+  if (d.scale < 0) {
+    refuse("the scale factor " + field_detail::message_number(d.scale) +
+           " (control file line 13) must be above 0: a negative factor reverses every axis of the grid");
   }
 }
 

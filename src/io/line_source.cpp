@@ -38,10 +38,24 @@ void LineSource::fail_end_of_file() const {
   file_error(unit_, path_, 0, "unexpected end of file after line " + std::to_string(line_number_));
 }
 
+void LineSource::start_at(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    const int err = errno;
+    file_error(unit_, path_, 0, std::string("cannot seek: ") + std::strerror(err));
+  }
+  base_ = offset;
+  pos_ = filled_ = 0;
+  eof_ = false;
+  line_number_ = 0;
+  // A byte-order mark can only stand at the start of the file.
+  first_block_ = offset == 0;
+}
+
 bool LineSource::refill() {
   if (eof_) return false;
   if (pos_ > 0) {
     std::memmove(buf_.data(), buf_.data() + pos_, filled_ - pos_);
+    base_ += pos_;
     filled_ -= pos_;
     pos_ = 0;
   }
@@ -76,6 +90,7 @@ bool LineSource::next_line(std::string_view& line) {
       pos_ = static_cast<std::size_t>(end - buf_.data()) + 1;
       if (end > start && end[-1] == '\r') --end;
       line = std::string_view(start, static_cast<std::size_t>(end - start));
+      line_offset_ = base_ + static_cast<std::uint64_t>(start - buf_.data());
       ++line_number_;
       return true;
     }
@@ -87,6 +102,7 @@ bool LineSource::next_line(std::string_view& line) {
       pos_ = filled_;
       if (end > start && end[-1] == '\r') --end;
       line = std::string_view(start, static_cast<std::size_t>(end - start));
+      line_offset_ = base_ + static_cast<std::uint64_t>(start - buf_.data());
       ++line_number_;
       return true;
     }
@@ -94,21 +110,37 @@ bool LineSource::next_line(std::string_view& line) {
 }
 
 FreeFormReader::Status FreeFormReader::try_reals(double* out, int n) {
-  int got = 0;
   std::string_view line;
-  while (got < n) {
-    if (!src_.next_line(line)) return Status::end_of_file;
-    TokenCursor cur(line);
-    std::string_view tok;
-    while (got < n && cur.next(tok)) {
-      if (!parse_real(tok, out[got])) {
-        bad_token_ = tok;
+  if (n <= 0) return Status::ok;
+  if (!src_.next_line(line)) return Status::end_of_file;
+  return try_reals_from(line, out, n);
+}
+
+FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, double* out, int n) {
+  int got = 0;
+  for (;;) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (got < n) {
+      while (p < end && is_separator(*p)) ++p;
+      if (p == end) break;
+      if (const char* q = parse_plain_real(p, end, out[got])) {
+        p = q;
+        ++got;
+        continue;
+      }
+      bool ok = false;
+      const char* const start = p;
+      p = scan_real(p, end, out[got], ok);
+      if (!ok) {
+        bad_token_ = std::string_view(start, static_cast<std::size_t>(p - start));
         return Status::bad_value;
       }
       ++got;
     }
+    if (got >= n) return Status::ok;
+    if (!src_.next_line(line)) return Status::end_of_file;
   }
-  return Status::ok;
 }
 
 void FreeFormReader::reals(double* out, int n) {

@@ -22,8 +22,17 @@ class LineSource {
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
 
+  // Starts the reading at byte `offset` of the file instead of its start
+  // (before the first line is taken; line numbers then count from there).
+  void start_at(std::uint64_t offset);
+
   // The next line, or false at the end of the file.
   bool next_line(std::string_view& line);
+  // File offset of the first byte after the line last returned (after its
+  // line end): where the next line starts.
+  std::uint64_t next_offset() const { return base_ + pos_; }
+  // File offset of the start of the line last returned.
+  std::uint64_t line_offset() const { return line_offset_; }
   // Number of the line last returned by next_line (1 for the first).
   long line_number() const { return line_number_; }
   int unit() const { return unit_; }
@@ -41,11 +50,13 @@ class LineSource {
   std::string path_;
   int fd_ = -1;
   std::vector<char> buf_;
+  std::uint64_t base_ = 0;  // file offset of buf_[0]
   std::size_t pos_ = 0;
   std::size_t filled_ = 0;
   bool eof_ = false;
   bool first_block_ = true;
   long line_number_ = 0;
+  std::uint64_t line_offset_ = 0;
 };
 
 // List-directed reads: each starts on a new line, takes its values from the
@@ -64,6 +75,9 @@ class FreeFormReader {
   // Reads n reals, reporting an end of file or an unreadable value instead
   // of ending the run.
   Status try_reals(double* out, int n);
+  // As try_reals, with `line`, just taken from the source, as the read's
+  // first line.
+  Status try_reals_from(std::string_view line, double* out, int n);
   // The next line as text; an end of file ends the run.
   std::string_view text_line();
 

@@ -46,6 +46,28 @@ bool parse_real(std::string_view token, double& v) {
   return parse_whole(buf, buf + n, v);
 }
 
+const char* scan_real(const char* p, const char* end, double& v, bool& ok) {
+  // A number ends at the first character that cannot continue it, and no
+  // separator can: when from_chars stops exactly at a separator or at the
+  // end, the token was a plain real and has been read whole.
+  if (const char* q = parse_plain_real(p, end, v)) {
+    ok = true;
+    return q;
+  }
+  if (*p != '+') {
+    const auto res = std::from_chars(p, end, v, std::chars_format::general);
+    if (res.ec == std::errc() && (res.ptr == end || is_separator(*res.ptr))) {
+      ok = true;
+      return res.ptr;
+    }
+  }
+  // Signs, Fortran exponents or no number at all: the whole token decides.
+  const char* start = p;
+  while (p < end && !is_separator(*p)) ++p;
+  ok = parse_real(std::string_view(start, static_cast<std::size_t>(p - start)), v);
+  return p;
+}
+
 bool parse_int(std::string_view token, std::int32_t& v) {
   const char* b = token.data();
   const char* e = b + token.size();

@@ -3,16 +3,18 @@
 // The output grid spans the aperture in x and y and the element length in z
 // (cm), starting at 0 on an axis whose output symmetry key is set. The field
 // is copied when the output grid is the full grid of a whole-structure
-// export, and otherwise sampled at every output node by EB3D_APPR.
+// export, and otherwise sampled at every output node as EB3D_APPR samples
+// it, through its form split by axis (regrid.hpp), on two threads.
 #include "regrid/regrid.hpp"
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
-#include <functional>
+#include <exception>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace wk {
 
@@ -41,52 +43,209 @@ bool output_is_full_grid(const RunData& d) {
          d.Noz == d.Niz && d.Noy == d.Niy && d.isym == 0 && d.Nox == d.Nix;
 }
 
-// Samples the field at the output nodes of z slices k_begin..k_end-1
-// (0-based). Every node is independent of the others.
-void interpolate_slices(RunData& d, int k_begin, int k_end) {
+// Centre node of the stencil on one axis: the node nearest to the offset u
+// from the first node (a point halfway between two nodes goes to the upper
+// one), pulled in to the second or second-to-last node at the ends so that
+// both neighbours exist.
+int centre_node(double u, double step, int n) {
+  int i = static_cast<int>((u - step / 2) / step) + 2;  // truncation towards zero
+  if (i < 2) i = 2;
+  if (i >= n) i = n - 1;
+  return i;
+}
+
+// A run of consecutive output nodes along one axis that share their
+// stencil's centre node, or that all lie outside the full grid.
+struct NodeRun {
+  int first = 0, last = 0;  // 0-based output nodes first .. last - 1
+  bool inside = false;
+};
+
+std::vector<NodeRun> node_runs(const std::vector<AxisStencil>& axis) {
+  std::vector<NodeRun> runs;
+  for (int n = 0; n < static_cast<int>(axis.size()); ++n) {
+    const AxisStencil& s = axis[static_cast<std::size_t>(n)];
+    if (!runs.empty()) {
+      NodeRun& r = runs.back();
+      const AxisStencil& prev = axis[static_cast<std::size_t>(r.first)];
+      if (r.inside == s.inside && (!s.inside || prev.centre == s.centre)) {
+        r.last = n + 1;
+        continue;
+      }
+    }
+    runs.push_back({n, n + 1, s.inside});
+  }
+  return runs;
+}
+
+// The stencils of the output grid's coordinates, one per node of each axis,
+// and the runs of x and y nodes that share a centre node.
+struct OutputStencils {
+  std::vector<AxisStencil> x, y, z;
+  std::vector<NodeRun> x_runs, y_runs;
+};
+
+OutputStencils output_stencils(const RunData& d) {
   // Offsets of the output grid against the full grid, cm (none).
   const double x_off = 0.0, y_off = 0.0, z_off = 0.0;
-  double* out[6] = {d.Exo.data(), d.Eyo.data(), d.Ezo.data(), d.Bxo.data(), d.Byo.data(), d.Bzo.data()};
-  double E[3], B[3];
-  for (int k = k_begin + 1; k <= k_end; ++k) {
-    const double z = z_off + d.Zo(k);
-    for (int j = 1; j <= d.Noy; ++j) {
-      const double y = y_off + d.Yo(j);
-      std::size_t at = d.Exo.index(1, j, k);
-      for (int i = 1; i <= d.Nox; ++i, ++at) {
-        EB3D_APPR(d, x_off + d.Xo(i), y, z, E, B);
-        out[0][at] = E[0];
-        out[1][at] = E[1];
-        out[2][at] = E[2];
-        out[3][at] = B[0];
-        out[4][at] = B[1];
-        out[5][at] = B[2];
+  OutputStencils s;
+  for (int i = 1; i <= d.Nox; ++i) s.x.push_back(axis_stencil(d.Xi, d.Nix, x_off + d.Xo(i)));
+  for (int j = 1; j <= d.Noy; ++j) s.y.push_back(axis_stencil(d.Yi, d.Niy, y_off + d.Yo(j)));
+  for (int k = 1; k <= d.Noz; ++k) s.z.push_back(axis_stencil(d.Zi, d.Niz, z_off + d.Zo(k)));
+  s.x_runs = node_runs(s.x);
+  s.y_runs = node_runs(s.y);
+  return s;
+}
+
+// Two components side by side: the sums of a pair of components take the
+// same weights, so one SSE2 operation does the arithmetic of both, each
+// lane in the order of stencil_sum.
+typedef double Pair __attribute__((vector_size(16)));
+
+// The terms of components 2p and 2p + 1, term by term.
+struct PairTerms {
+  Pair t[10];
+};
+
+PairTerms pair_terms(const StencilTerms& a, const StencilTerms& b) {
+  PairTerms p;
+  p.t[0] = Pair{a.f0, b.f0};
+  p.t[1] = Pair{a.fxp, b.fxp};
+  p.t[2] = Pair{a.fxm, b.fxm};
+  p.t[3] = Pair{a.fyp, b.fyp};
+  p.t[4] = Pair{a.fym, b.fym};
+  p.t[5] = Pair{a.fzp, b.fzp};
+  p.t[6] = Pair{a.fzm, b.fzm};
+  p.t[7] = Pair{a.exy, b.exy};
+  p.t[8] = Pair{a.exz, b.exz};
+  p.t[9] = Pair{a.eyz, b.eyz};
+  return p;
+}
+
+// stencil_sum for both components of a pair.
+inline Pair pair_sum(const PairTerms& p, const PointStencil& s) {
+  return s.w0 * p.t[0] + s.wxp * p.t[1] + s.wxm * p.t[2] + s.wyp * p.t[3] + s.wym * p.t[4] + s.wzp * p.t[5] +
+         s.wzm * p.t[6] + s.wxy * p.t[7] + s.wxz * p.t[8] + s.wyz * p.t[9];
+}
+
+// Samples the field at the output nodes of z slices k_begin..k_end-1
+// (0-based). Every node is independent of the others; the nodes of a slice
+// that share a centre node (about 4 x 4 on the largest grid) share the
+// stencil terms, which are formed once for them.
+void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k_end) {
+  double* const out[6] = {d.Exo.data(), d.Eyo.data(), d.Ezo.data(), d.Bxo.data(), d.Byo.data(), d.Bzo.data()};
+  const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};
+  const std::size_t nx = static_cast<std::size_t>(d.Nox);
+  const std::size_t slice = nx * static_cast<std::size_t>(d.Noy);
+  PointStencil w;
+  PairTerms pairs[3];
+  for (int k = k_begin; k < k_end; ++k) {
+    const AxisStencil& sz = st.z[static_cast<std::size_t>(k)];
+    const std::size_t slice_at = static_cast<std::size_t>(k) * slice;
+    for (const NodeRun& ry : st.y_runs) {
+      for (const NodeRun& rx : st.x_runs) {
+        const bool inside = sz.inside && ry.inside && rx.inside;
+        if (inside) {
+          point_stencil(d, st.x[static_cast<std::size_t>(rx.first)], st.y[static_cast<std::size_t>(ry.first)], sz, w);
+          for (int p = 0; p < 3; ++p) {
+            pairs[p] = pair_terms(stencil_terms(full[2 * p], w.centre, w.sy, w.sz),
+                                  stencil_terms(full[2 * p + 1], w.centre, w.sy, w.sz));
+          }
+        }
+        for (int j = ry.first; j < ry.last; ++j) {
+          std::size_t at = slice_at + static_cast<std::size_t>(j) * nx + static_cast<std::size_t>(rx.first);
+          for (int i = rx.first; i < rx.last; ++i, ++at) {
+            if (!inside) {
+              for (int c = 0; c < 6; ++c) out[c][at] = 0;
+              continue;
+            }
+            point_stencil(d, st.x[static_cast<std::size_t>(i)], st.y[static_cast<std::size_t>(j)], sz, w);
+            for (int p = 0; p < 3; ++p) {
+              const Pair v = pair_sum(pairs[p], w);
+              out[2 * p][at] = v[0];
+              out[2 * p + 1][at] = v[1];
+            }
+          }
+        }
       }
     }
   }
 }
 
+// Runs job(0) and job(1) on two threads, or both here when no second
+// thread is to be had. A failure of either (no memory for an array) is
+// thrown here once both have ended.
+template <class Job>
+void on_two_threads(const Job& job) {
+  std::exception_ptr failure;
+  {
+    std::jthread other;
+    try {
+      other = std::jthread([&] {
+        try {
+          job(1);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      job(0);
+      job(1);
+      return;
+    }
+    job(0);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Sizes the output arrays, E's on one thread and B's on the other: most of
+// the cost is the first touch of 240 MB of fresh memory on the largest grid.
+void size_output_arrays(RunData& d) {
+  FieldArray* const out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
+  const long nodes = static_cast<long>(d.Nox) * d.Noy * d.Noz;
+  const auto job = [&](int half) {
+    for (int c = 3 * half; c < 3 * half + 3; ++c) out[c]->resize(d.Nox, d.Noy, d.Noz);
+  };
+  if (nodes < kThreadedNodes) {
+    job(0);
+    job(1);
+  } else {
+    on_two_threads(job);
+  }
+}
+
 void interpolate_output(RunData& d) {
+  const OutputStencils st = output_stencils(d);
   const long nodes = static_cast<long>(d.Nox) * d.Noy * d.Noz;
   if (nodes < kThreadedNodes || d.Noz < 2) {
-    interpolate_slices(d, 0, d.Noz);
+    interpolate_slices(d, st, 0, d.Noz);
     return;
   }
   // Two halves of the z range; the slices are disjoint, so the result does
   // not depend on the split.
   const int half = d.Noz / 2;
-  std::thread upper;
-  try {
-    upper = std::thread(interpolate_slices, std::ref(d), half, d.Noz);
-  } catch (const std::system_error&) {
-    interpolate_slices(d, 0, d.Noz);
-    return;
-  }
-  interpolate_slices(d, 0, half);
-  upper.join();
+  on_two_threads([&](int part) {
+    if (part == 0) interpolate_slices(d, st, 0, half);
+    if (part == 1) interpolate_slices(d, st, half, d.Noz);
+  });
 }
 
 }  // namespace
+
+AxisStencil axis_stencil(const NodeArray& nodes, int n, double u) {
+  AxisStencil s;
+  // No stencil fits an axis of fewer than 3 nodes; a NaN coordinate is outside.
+  if (n < 3 || !(nodes(1) <= u && u <= nodes(n))) return s;
+  const double step = nodes(2) - nodes(1);
+  const int i = centre_node(u - nodes(1), step, n);
+  s.inside = true;
+  s.centre = i - 1;
+  s.p = (u - nodes(i)) / step;
+  s.pp = s.p * s.p;
+  s.wp = (s.p + s.pp) / 2;
+  s.wm = (s.pp - s.p) / 2;
+  return s;
+}
 
 void build_output_grid(RunData& d, ListWriter& log) {
   assert(d.Nox >= 2 && d.Noy >= 2 && d.Noz >= 2);
@@ -114,7 +273,7 @@ void build_output_grid(RunData& d, ListWriter& log) {
   log.record(" ------------------------------ ");
 
   FieldArray* out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
-  for (FieldArray* a : out) a->resize(d.Nox, d.Noy, d.Noz);
+  size_output_arrays(d);
 
   if (output_is_full_grid(d)) {
     log.record(" Same symmetry and grid, No need for interpolation", ", Simply write the field ...");

@@ -2,6 +2,8 @@
 // output grid.
 #pragma once
 
+#include <cstddef>
+
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
 
@@ -11,6 +13,92 @@ namespace wk {
 // full-grid arrays of d; zero vectors outside the full grid. Needs at least
 // three nodes on every axis of the full grid.
 void EB3D_APPR(const RunData& d, double x, double y, double z, double E[3], double B[3]);
+
+// --- EB3D_APPR split by axis -------------------------------------------------
+// For callers that sample many points sharing coordinates (the nodes of the
+// output grid, the points of the Maxwell circle in every slice): the part of
+// the stencil that depends on one coordinate is computed once per coordinate
+// and combined per point. The values are those of EB3D_APPR, bit for bit.
+
+// The stencil of one coordinate on one axis of the full grid.
+struct AxisStencil {
+  bool inside = false;  // within the axis's first and last node (limits included), on an axis of 3 nodes or more
+  std::ptrdiff_t centre = 0;  // 0-based centre node
+  double p = 0;               // offset from the centre node, in grid steps
+  double pp = 0;              // p * p
+  double wp = 0, wm = 0;      // weights of the upper and lower neighbour: (p + pp)/2, (pp - p)/2
+};
+
+// The stencil of coordinate u (cm) on the full-grid axis with the n nodes
+// `nodes` (Xi, Yi or Zi).
+AxisStencil axis_stencil(const NodeArray& nodes, int n, double u);
+
+// The weights of one point: the centre node's offset in the full-grid arrays
+// and the 10 weights of its 19 nodes.
+struct PointStencil {
+  std::ptrdiff_t centre = 0;
+  std::ptrdiff_t sy = 0, sz = 0;  // array strides of y and z (x: 1)
+  double w0 = 0, wxp = 0, wxm = 0, wyp = 0, wym = 0, wzp = 0, wzm = 0, wxy = 0, wxz = 0, wyz = 0;
+};
+
+// The stencil of the point of three axis stencils of d's full grid; false
+// (every component 0) when the point lies outside it.
+inline bool point_stencil(const RunData& d, const AxisStencil& x, const AxisStencil& y, const AxisStencil& z,
+                          PointStencil& s) {
+  if (!(x.inside && y.inside && z.inside)) return false;
+  s.sy = d.Nix;
+  s.sz = static_cast<std::ptrdiff_t>(d.Nix) * d.Niy;
+  s.centre = x.centre + y.centre * s.sy + z.centre * s.sz;
+  s.w0 = 1 - x.pp - y.pp - z.pp;
+  s.wxp = x.wp;
+  s.wxm = x.wm;
+  s.wyp = y.wp;
+  s.wym = y.wm;
+  s.wzp = z.wp;
+  s.wzm = z.wm;
+  s.wxy = x.p * y.p / 4;
+  s.wxz = x.p * z.p / 4;
+  s.wyz = y.p * z.p / 4;
+  return true;
+}
+
+// The values of one component at the stencil's nodes as they enter the
+// sum, the edge differences formed: the same for every point whose stencil
+// has the same centre node.
+struct StencilTerms {
+  double f0, fxp, fxm, fyp, fym, fzp, fzm;  // centre, then the face neighbours (+x, -x, +y, ...)
+  double exy, exz, eyz;                     // the edge differences of the three planes
+};
+
+// The terms of component array F around the node at offset `centre`, with
+// the array strides sy and sz.
+inline StencilTerms stencil_terms(const double* F, std::ptrdiff_t centre, std::ptrdiff_t sy, std::ptrdiff_t sz) {
+  F += centre;
+  const std::ptrdiff_t sx = 1;
+  return {F[0],
+          F[sx],
+          F[-sx],
+          F[sy],
+          F[-sy],
+          F[sz],
+          F[-sz],
+          F[sx + sy] + F[-sx - sy] - F[-sx + sy] - F[sx - sy],
+          F[sx + sz] + F[-sx - sz] - F[-sx + sz] - F[sx - sz],
+          F[sy + sz] + F[-sy - sz] - F[-sy + sz] - F[sy - sz]};
+}
+
+// Second-order Taylor expansion about the centre node with central
+// differences: centre, 6 face and 12 edge neighbours of the 3x3x3 block,
+// summed in this order.
+inline double stencil_sum(const StencilTerms& t, const PointStencil& s) {
+  return s.w0 * t.f0 + s.wxp * t.fxp + s.wxm * t.fxm + s.wyp * t.fyp + s.wym * t.fym + s.wzp * t.fzp +
+         s.wzm * t.fzm + s.wxy * t.exy + s.wxz * t.exz + s.wyz * t.eyz;
+}
+
+// One component at the point: F is the component's full-grid array.
+inline double stencil_value(const double* F, const PointStencil& s) {
+  return stencil_sum(stencil_terms(F, s.centre, s.sy, s.sz), s);
+}
 
 // Builds and logs the output grid and fills the output arrays, by copy when
 // the output grid is the full grid, otherwise through EB3D_APPR.

@@ -1,5 +1,10 @@
 // The grid scan of the E export: the log block, and the exports it refuses.
 // Loop orders and line forms are tested with the reading pass.
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "field/field.hpp"
 #include "field/field_fixture.hpp"
 
@@ -173,6 +178,103 @@ TEST(GridScan, ExportsEndingBeforeEveryAxisChangedAreFileErrors) {
   }
   FieldRun run;
   expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitFileError, "unit 2 (efield.txt): file not found");
+}
+
+// A long export: 5 x 5 x 8001 points, x fastest, z slowest, 200025 lines of
+// about 33 bytes. The scan counts the second half of a file this long on a
+// second thread; whatever the lines hold, the count and the last point must
+// be those of a reader that takes one point after the other, each read
+// starting on a new line and going on into the next while numbers are
+// missing, until a read fails.
+struct LongExport {
+  static constexpr int kPlane = 25;
+  static constexpr int kLines = kPlane * 8001;
+  std::vector<std::string> lines;
+  LongExport() {
+    for (int k = 0; k < 8001; ++k) {
+      for (int j = 0; j < 5; ++j) {
+        for (int i = 0; i < 5; ++i) lines.push_back(point(i, j, k) + " 1.2345678901E+02 -2.5");
+      }
+    }
+  }
+  // The coordinates of line n (0-based) as written.
+  static std::string point(int i, int j, int k) {
+    return std::to_string(i) + " " + std::to_string(j) + " " + num(0.5 * k);
+  }
+  static std::array<double, 3> coords(int n) {
+    return {static_cast<double>(n % 5), static_cast<double>(n / 5 % 5), 0.5 * (n / kPlane)};
+  }
+};
+
+TEST(GridScan, LongExportCountsAsOneReaderFromStartToEnd) {
+  using Lines = std::vector<std::string>;
+  // Points first .. last written over two lines each: "x y" and "z ...",
+  // the first line led by `lead` blanks.
+  const auto split = [](Lines& l, int first, int last, std::size_t lead = 0) {
+    Lines out;
+    out.reserve(l.size() + static_cast<std::size_t>(last - first + 1));
+    for (int n = 0; n < static_cast<int>(l.size()); ++n) {
+      const std::string& whole = l[static_cast<std::size_t>(n)];
+      if (n < first || n > last) {
+        out.push_back(whole);
+        continue;
+      }
+      const std::size_t second_blank = whole.find(' ', whole.find(' ') + 1);
+      out.push_back(std::string(lead, ' ') + whole.substr(0, second_blank));
+      out.push_back(whole.substr(second_blank + 1));
+    }
+    l.swap(out);
+  };
+  const int L = LongExport::kLines;
+  const struct {
+    const char* what;
+    std::function<void(Lines&)> change;
+    const char* line_end;
+    long points;     // points read in all
+    int last_point;  // the line (0-based, of the export as first written) of the last point
+  } cases[] = {
+      {"as written", [](Lines&) {}, "\n", L, L - 1},
+      {"footer in the second half", [](Lines& l) { l[150000] = "end of data"; }, "\n", 150000, 149999},
+      {"footer in the first half", [](Lines& l) { l[60000] = "end of data"; }, "\n", 60000, 59999},
+      {"Fortran exponent late in the file",
+       [](Lines& l) { l[180000] = "0D0 0.0D+00 " + num(0.5 * (180000 / 25)) + "D0 1 2"; }, "\n", L, L - 1},
+      {"a point over two lines in the second half", [&](Lines& l) { split(l, 170000, 170000); }, "\n", L, L - 1},
+      // Wherever the middle falls: between two points (the second thread
+      // starts on a point's first line), or between the two lines of one
+      // point, most of whose bytes are on its first line.
+      {"points over two lines all around the middle", [&](Lines& l) { split(l, 95000, 105000); }, "\n", L, L - 1},
+      {"points with a long first line all around the middle", [&](Lines& l) { split(l, 95000, 105000, 60); },
+       "\n", L, L - 1},
+      {"an empty line before a point", [](Lines& l) { l.insert(l.begin() + 120001, ""); }, "\n", L, L - 1},
+      {"CR LF line ends and a last empty line", [](Lines& l) { l.push_back(""); }, "\r\n", L, L - 1},
+      {"a last line of two numbers", [](Lines& l) { l.back() = "1 2"; }, "\n", L - 1, L - 2},
+  };
+  const LongExport base;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Lines lines = base.lines;
+    c.change(lines);
+    std::string text;
+    for (const std::string& l : lines) text += l + c.line_end;
+    FieldRun run;
+    run.d.isymX = run.d.isymY = run.d.isymZ = 0;
+    run.write_exports(text, "");
+    const auto scan = [&] { scan_input_grid(run.d, run.log); };
+    if (c.points % LongExport::kPlane == 0) {
+      scan();
+      EXPECT_EQ(run.d.Niz, c.points / LongExport::kPlane);
+    } else {
+      expect_run_error(scan, kExitStop,
+                       std::to_string(c.points) + " data lines are not a whole number of planes of 25 points");
+    }
+    const std::array<double, 3> last = LongExport::coords(c.last_point);
+    EXPECT_EQ(run.d.Ximax, last[0]);
+    EXPECT_EQ(run.d.Yimax, last[1]);
+    EXPECT_EQ(run.d.Zimax, last[2]);
+    EXPECT_EQ(run.d.iord, 123);
+    EXPECT_EQ(run.d.Nix, 5);
+    EXPECT_EQ(run.d.Niy, 5);
+  }
 }
 
 }  // namespace

@@ -36,6 +36,60 @@ TEST(LineSource, LineEndsByteOrderMarkAndBlockBoundaries) {
   }
 }
 
+// Reading from a byte offset, and the offsets of the lines read: what a
+// reader that splits a file at a line start relies on.
+TEST(LineSource, StartAtAnOffsetAndLineOffsets) {
+  // "a" at 0, "bb" at 2 (CR LF), "" at 6, "ccc" at 7 without a line end.
+  const std::string content = "a\nbb\r\n\nccc";
+  const struct {
+    std::uint64_t start;
+    std::vector<std::string> lines;
+    std::vector<std::uint64_t> line_offsets;
+    std::vector<std::uint64_t> next_offsets;
+  } cases[] = {
+      {0, {"a", "bb", "", "ccc"}, {0, 2, 6, 7}, {2, 6, 7, 10}},
+      {2, {"bb", "", "ccc"}, {2, 6, 7}, {6, 7, 10}},
+      {3, {"b", "", "ccc"}, {3, 6, 7}, {6, 7, 10}},  // from inside a line: its rest
+      {7, {"ccc"}, {7}, {10}},
+      {10, {}, {}, {}},
+  };
+  for (std::size_t block : {64u, 1u << 20}) {
+    for (const auto& c : cases) {
+      test::TempDir dir;
+      test::write_file(dir / "f.txt", content);
+      LineSource src(2, (dir / "f.txt").string(), block);
+      src.start_at(c.start);
+      std::vector<std::string> lines;
+      std::vector<std::uint64_t> line_offsets, next_offsets;
+      std::string_view line;
+      while (src.next_line(line)) {
+        lines.emplace_back(line);
+        line_offsets.push_back(src.line_offset());
+        next_offsets.push_back(src.next_offset());
+      }
+      EXPECT_EQ(lines, c.lines) << c.start;
+      EXPECT_EQ(line_offsets, c.line_offsets) << c.start;
+      EXPECT_EQ(next_offsets, c.next_offsets) << c.start;
+    }
+  }
+  // A byte-order mark belongs to the start of the file only.
+  test::TempDir dir;
+  test::write_file(dir / "bom.txt", "\xEF\xBB\xBFx\ny\n");
+  LineSource src(2, (dir / "bom.txt").string());
+  std::string_view line;
+  ASSERT_TRUE(src.next_line(line));
+  EXPECT_EQ(line, "x");
+  EXPECT_EQ(src.line_offset(), 3u);
+  EXPECT_EQ(src.next_offset(), 5u);
+  // Lines far apart: the offsets count the blocks read before.
+  const std::string long_line(100, 'z');
+  test::write_file(dir / "long.txt", long_line + "\n" + long_line + "\nend\n");
+  LineSource far(2, (dir / "long.txt").string(), 64);
+  for (int n = 0; n < 3; ++n) ASSERT_TRUE(far.next_line(line));
+  EXPECT_EQ(line, "end");
+  EXPECT_EQ(far.line_offset(), 202u);
+}
+
 // Runs `body` and returns the RunError it throws.
 template <class Body>
 RunError error_of(Body body) {

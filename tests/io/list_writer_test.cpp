@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <random>
 #include <limits>
 #include <string>
 
@@ -51,6 +54,55 @@ TEST(FormatReal24, FixedAndExponentForms) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(field24(c.v), c.want) << c.v;
+  }
+}
+
+// The fixed form's 15 digits are the exact binary value rounded to nearest,
+// a tie going to the even digit; a carry may add a digit before the point.
+TEST(FormatReal24, FixedFormRoundsTheExactValue) {
+  const struct {
+    double v;
+    std::string want;
+  } cases[] = {
+      // x.5 is exact this far up: ties, to the even neighbour.
+      {100000000000000.5, blanks(3) + "100000000000000." + blanks(5)},
+      {100000000000001.5, blanks(3) + "100000000000002." + blanks(5)},
+      {-100000000000002.5, blanks(2) + "-100000000000002." + blanks(5)},
+      // 99999999999999.953125 (the double nearest to ...99.95): the carry
+      // gives a sixteenth digit's place, K = 15.
+      {99999999999999.95, blanks(3) + "100000000000000." + blanks(5)},
+      // 1 - 2^-53 rounds up across the power of ten: K goes from 0 to 1.
+      {1.0 - 0x1p-53, blanks(3) + "1.00000000000000" + blanks(5)},
+      // Far from a tie: the 16th and 17th digits decide alone.
+      {12345.678901234567, blanks(3) + "12345.6789012346" + blanks(5)},
+      {0.10000000000000002, blanks(2) + "0.100000000000000" + blanks(5)},
+      {-0.7071067811865476, blanks(1) + "-0.707106781186548" + blanks(5)},
+      {8192597329.577691, blanks(3) + "8192597329.57769" + blanks(5)},
+      {99999999999999.0, blanks(3) + "99999999999999.0" + blanks(5)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(field24(c.v), c.want) << c.v;
+  }
+}
+
+// Over values of every magnitude of the fixed form, the 15 digits and the
+// place of the point are those of the correctly rounded scientific form
+// that std::to_chars writes with 14 decimals.
+TEST(FormatReal24, FixedFormDigitsAreTheCorrectlyRoundedOnes) {
+  std::mt19937_64 rng(7);
+  for (int n = 0; n < 200000; ++n) {
+    const double mantissa = 1.0 + std::ldexp(static_cast<double>(rng() >> 12), -52);
+    const double v = std::ldexp(mantissa, static_cast<int>(rng() % 53) - 4) * (rng() % 2 ? 1 : -1);
+    char sci[32];
+    const auto res = std::to_chars(sci, sci + sizeof sci, std::fabs(v), std::chars_format::scientific, 14);
+    const int e = std::atoi(std::string(sci + 17, res.ptr).c_str());
+    if (e < -1 || e > 14) continue;
+    std::string want = std::string(1, sci[0]) + std::string(sci + 2, 14);  // the 15 digits
+    want.insert(static_cast<std::size_t>(e + 1), 1, '.');
+    if (e == -1) want = "0" + want;
+    if (v < 0) want = "-" + want;
+    const std::string got = field24(v);
+    ASSERT_EQ(got, blanks(19 - static_cast<int>(want.size())) + want + blanks(5)) << v;
   }
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,98 @@ TEST(TokenCursor, BlanksTabsCommasAndCarriageReturnsSeparate) {
   std::string_view tok;
   while (cur.next(tok)) got.emplace_back(tok);
   EXPECT_EQ(got, (std::vector<std::string>{"1.0", "2.0", "3", "4"}));
+}
+
+// The plain form solvers write is read without from_chars; every other token
+// goes the general way. Either way a token ends at the next separator.
+TEST(ScanReal, PlainAndGeneralTokensWithinALine) {
+  const struct {
+    const char* line;
+    std::size_t token_length;  // where the token ends
+    bool plain;                // read by parse_plain_real
+    bool ok;
+    double want;
+  } cases[] = {
+      {"1.4375000000E-02 7", 16, true, true, 0.014375},
+      {"-1.0000000000E+06", 17, true, true, -1e6},
+      {"0.0000000000E+00,", 16, true, true, 0.0},
+      {"42\t", 2, true, true, 42.0},
+      {"1e5 ", 3, true, true, 1e5},
+      {"12345678901234567890", 20, false, true, 12345678901234567890.0},  // 20 digits
+      {"1.5E-30", 7, false, true, 1.5e-30},                                 // 10^-31: beyond one exact division
+      {"1.5D+02 x", 7, false, true, 150.0},                                 // Fortran exponent letter
+      {"+2.5", 4, false, true, 2.5},
+      {".5", 2, false, true, 0.5},
+      {"5.", 2, false, true, 5.0},
+      {"1.5-3", 5, false, true, 1.5e-3},
+      {"1E100", 5, false, true, 1e100},  // three exponent digits
+      {"1.5e", 4, false, false, 0},
+      {"1.2.3 4", 5, false, false, 0},
+      {"abc", 3, false, false, 0},
+      {"1e999", 5, false, false, 0},  // out of range
+  };
+  for (const auto& c : cases) {
+    const std::string_view line(c.line);
+    const char* const end = line.data() + line.size();
+    double v = -7;
+    EXPECT_EQ(parse_plain_real(line.data(), end, v) != nullptr, c.plain) << c.line;
+    bool ok = false;
+    const char* stop = scan_real(line.data(), end, v, ok);
+    EXPECT_EQ(static_cast<std::size_t>(stop - line.data()), c.token_length) << c.line;
+    EXPECT_EQ(ok, c.ok) << c.line;
+    if (c.ok) {
+      EXPECT_EQ(v, c.want) << c.line;
+    }
+  }
+}
+
+// Bit for bit the double that parse_real gives for the whole token, over
+// tokens of every shape: short and long mantissas, exponents of one to four
+// digits, signs, stray characters. (The fast path divides by an exact power
+// of ten only where that one rounding is the correctly rounded result.)
+TEST(ScanReal, AgreesWithParseRealOnEveryToken) {
+  std::mt19937_64 rng(20240611);
+  const auto digits = [&](std::string& s, int n) {
+    for (int i = 0; i < n; ++i) s += static_cast<char>('0' + rng() % 10);
+  };
+  long plain = 0;
+  for (int n = 0; n < 300000; ++n) {
+    std::string t;
+    if (rng() % 3 == 0) t += '-';
+    digits(t, static_cast<int>(rng() % 21));
+    if (rng() % 4 != 0) {
+      t += '.';
+      digits(t, static_cast<int>(rng() % 21));
+    }
+    if (rng() % 3 != 0) {
+      t += "eEdD"[rng() % 4];
+      if (rng() % 2 == 0) t += "+-"[rng() % 2];
+      digits(t, static_cast<int>(rng() % 5));
+    }
+    if (rng() % 10 == 0) t.insert(rng() % (t.size() + 1), 1, "x.+-e5 ,"[rng() % 8]);
+    const char* const b = t.data();
+    const char* const end = b + t.size();
+    if (t.empty() || is_separator(*b)) continue;
+    const char* token_end = b;
+    while (token_end < end && !is_separator(*token_end)) ++token_end;
+    double want = 0;
+    const bool ok_want = parse_real(std::string_view(b, static_cast<std::size_t>(token_end - b)), want);
+    double got = 0;
+    bool ok = false;
+    ASSERT_EQ(scan_real(b, end, got, ok), token_end) << t;
+    ASSERT_EQ(ok, ok_want) << t;
+    if (ok) {
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t;
+    }
+    double fast = 0;
+    if (const char* q = parse_plain_real(b, end, fast)) {
+      ++plain;
+      ASSERT_TRUE(ok_want) << t;
+      ASSERT_EQ(q, token_end) << t;
+      ASSERT_EQ(std::memcmp(&fast, &want, sizeof fast), 0) << t;
+    }
+  }
+  EXPECT_GT(plain, 10000);  // the fast path was taken often enough to count
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "support/test_support.hpp"
@@ -132,6 +134,29 @@ TEST(SymmetryCompletion, TableOfCodesFollowsTheKeyRules) {
   }
 }
 
+// Every full-grid node of every component holds the exported value of its
+// source node times the code's factor.
+void expect_mirrored(const RunData& d, const Export& e, const CodeRow& row) {
+  const int mx = e.kx ? 2 * e.nx - 1 : e.nx, my = e.ky ? 2 * e.ny - 1 : e.ny, mz = e.kz ? 2 * e.nz - 1 : e.nz;
+  for (int c = 0; c < 6; ++c) {
+    const FieldArray& f = full(d, c);
+    ASSERT_EQ(f.nx(), mx);
+    ASSERT_EQ(f.ny(), my);
+    ASSERT_EQ(f.nz(), mz);
+    for (int k = 1; k <= mz; ++k)
+      for (int j = 1; j <= my; ++j)
+        for (int i = 1; i <= mx; ++i) {
+          const Source sx = source(e.kx, e.nx, i), sy = source(e.ky, e.ny, j), sz = source(e.kz, e.nz, k);
+          double factor = 1.0;
+          if (uses(row.f[c], 'x')) factor *= sx.s;
+          if (uses(row.f[c], 'y')) factor *= sy.s;
+          if (uses(row.f[c], 'z')) factor *= sz.s;
+          ASSERT_EQ(f(i, j, k), factor * exported(c, sx.node, sy.node, sz.node))
+              << kNames[c] << " at " << i << "," << j << "," << k;
+        }
+  }
+}
+
 // Every node of the full grid, for every code: the source node and the sign
 // of each component. Nodes on a plane take the exported value with factor +1
 // (never zero); in a quadrant mirrored across two planes two factors -1 meet.
@@ -156,25 +181,26 @@ TEST(SymmetryCompletion, EveryCodeMirrorsEveryComponentWithItsFactor) {
     EXPECT_EQ(d.Yimax, 3.0);
     EXPECT_EQ(d.Zimin, -1.0);
     EXPECT_EQ(d.Zimax, 1.0);
-    for (int c = 0; c < 6; ++c) {
-      const FieldArray& f = full(d, c);
-      ASSERT_EQ(f.nx(), mx);
-      ASSERT_EQ(f.ny(), my);
-      ASSERT_EQ(f.nz(), mz);
-      for (int k = 1; k <= mz; ++k)
-        for (int j = 1; j <= my; ++j)
-          for (int i = 1; i <= mx; ++i) {
-            const Source sx = source(e.kx, e.nx, i), sy = source(e.ky, e.ny, j), sz = source(e.kz, e.nz, k);
-            double factor = 1.0;
-            if (uses(row.f[c], 'x')) factor *= sx.s;
-            if (uses(row.f[c], 'y')) factor *= sy.s;
-            if (uses(row.f[c], 'z')) factor *= sz.s;
-            ASSERT_EQ(f(i, j, k), factor * exported(c, sx.node, sy.node, sz.node))
-                << kNames[c] << " at " << i << "," << j << "," << k;
-          }
-    }
+    expect_mirrored(d, e, row);
     // The exported field is not needed after completion.
     EXPECT_EQ(d.Exi.size() + d.Eyi.size() + d.Ezi.size() + d.Hxi.size() + d.Hyi.size() + d.Hzi.size(), 0u);
+  }
+}
+
+// A full grid large enough for E and H to be completed on two threads:
+// still every node of every component with its factor.
+TEST(SymmetryCompletion, LargeGridsMirrorEveryNodeToo) {
+  for (int isym : {111, 222, 120}) {
+    const CodeRow& row =
+        *std::find_if(std::begin(kCodes), std::end(kCodes), [&](const CodeRow& r) { return r.isym == isym; });
+    const int kz = isym % 10;
+    const Export e{.kx = isym / 100, .ky = isym / 10 % 10, .kz = kz, .nx = 5, .ny = 4, .nz = 2000,
+                   .ymax = 3, .zmin = kz ? 0.0 : -1.0};
+    RunData d = make_export(e);
+    complete(d);
+    SCOPED_TRACE("isym " + std::to_string(isym));
+    ASSERT_GE(static_cast<long>(d.Nix) * d.Niy * d.Niz, 1L << 16);
+    expect_mirrored(d, e, row);
   }
 }
 
