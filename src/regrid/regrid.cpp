@@ -11,10 +11,9 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
-#include <exception>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "io/two_threads.hpp"
 
 namespace wk {
 
@@ -41,17 +40,6 @@ bool output_is_full_grid(const RunData& d) {
   return same_limit(d.Zimax, d.Zmax) && same_limit(d.Yimax, d.Ymax) && same_limit(d.Ximax, d.Xmax) &&
          same_limit(d.Zimin, d.Zmin) && same_limit(d.Yimin, d.Ymin) && same_limit(d.Ximin, d.Xmin) &&
          d.Noz == d.Niz && d.Noy == d.Niy && d.isym == 0 && d.Nox == d.Nix;
-}
-
-// Centre node of the stencil on one axis: the node nearest to the offset u
-// from the first node (a point halfway between two nodes goes to the upper
-// one), pulled in to the second or second-to-last node at the ends so that
-// both neighbours exist.
-int centre_node(double u, double step, int n) {
-  int i = static_cast<int>((u - step / 2) / step) + 2;  // truncation towards zero
-  if (i < 2) i = 2;
-  if (i >= n) i = n - 1;
-  return i;
 }
 
 // A run of consecutive output nodes along one axis that share their
@@ -172,32 +160,6 @@ void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k
   }
 }
 
-// Runs job(0) and job(1) on two threads, or both here when no second
-// thread is to be had. A failure of either (no memory for an array) is
-// thrown here once both have ended.
-template <class Job>
-void on_two_threads(const Job& job) {
-  std::exception_ptr failure;
-  {
-    std::jthread other;
-    try {
-      other = std::jthread([&] {
-        try {
-          job(1);
-        } catch (...) {
-          failure = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      job(0);
-      job(1);
-      return;
-    }
-    job(0);
-  }
-  if (failure) std::rethrow_exception(failure);
-}
-
 // Sizes the output arrays, E's on one thread and B's on the other: most of
 // the cost is the first touch of 240 MB of fresh memory on the largest grid.
 void size_output_arrays(RunData& d) {
@@ -231,21 +193,6 @@ void interpolate_output(RunData& d) {
 }
 
 }  // namespace
-
-AxisStencil axis_stencil(const NodeArray& nodes, int n, double u) {
-  AxisStencil s;
-  // No stencil fits an axis of fewer than 3 nodes; a NaN coordinate is outside.
-  if (n < 3 || !(nodes(1) <= u && u <= nodes(n))) return s;
-  const double step = nodes(2) - nodes(1);
-  const int i = centre_node(u - nodes(1), step, n);
-  s.inside = true;
-  s.centre = i - 1;
-  s.p = (u - nodes(i)) / step;
-  s.pp = s.p * s.p;
-  s.wp = (s.p + s.pp) / 2;
-  s.wm = (s.pp - s.p) / 2;
-  return s;
-}
 
 void build_output_grid(RunData& d, ListWriter& log) {
   assert(d.Nox >= 2 && d.Noy >= 2 && d.Noz >= 2);

@@ -14,9 +14,8 @@
 
 #include <cassert>
 #include <cstddef>
-#include <exception>
-#include <system_error>
-#include <thread>
+
+#include "io/two_threads.hpp"
 
 namespace wk {
 
@@ -124,28 +123,12 @@ void complete_symmetry(RunData& d, ListWriter& log) {
     for (int c = 3 * field; c < 3 * field + 3; ++c) complete(c);
   };
   const long full_nodes = static_cast<long>(ax.m) * ay.m * az.m;
-  std::exception_ptr h_failure;  // no memory for H's arrays: thrown here
-  bool h_started = false;
-  {
-    std::jthread h_thread;
-    if (full_nodes >= kThreadedNodes) {
-      try {
-        h_thread = std::jthread([&] {
-          try {
-            complete_field(1);
-          } catch (...) {
-            h_failure = std::current_exception();
-          }
-        });
-        h_started = true;
-      } catch (const std::system_error&) {
-        // No second thread to be had: H is completed after E.
-      }
-    }
+  if (full_nodes >= kThreadedNodes) {
+    on_two_threads(complete_field);
+  } else {
     complete_field(0);
+    complete_field(1);
   }
-  if (h_failure) std::rethrow_exception(h_failure);
-  if (!h_started) complete_field(1);
 
   // The full range of a mirrored axis runs from -max to max; the exported
   // minimum (the plane) is not used.
