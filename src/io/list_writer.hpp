@@ -49,8 +49,6 @@ class ListWriter {
   // A line with a fixed layout of its own, written as it stands plus CR LF.
   void line(std::string_view s);
 
-  void flush() { out_.flush(); }
-  OutFile& file() { return out_; }
 
  private:
   void item(std::string_view s) { text(s); }
