@@ -63,7 +63,7 @@ std::string crlf_lines(const std::vector<std::string>& lines) {
   return out;
 }
 
-std::string constants_log_block_1_3GHz() {
+std::string constants_log_block(const std::string& freq_field, const std::string& omeg_field) {
   return crlf_lines({
       "  Constants used ",
       "  pi  =    3.14159265358979       rad ",
@@ -71,10 +71,15 @@ std::string constants_log_block_1_3GHz() {
       "  mu0 =   1.256637061435917E-006  T*m/A ",
       "  mu1 =   1.256637061435917E-002  Gs*m/A ",
       "  eps0=   8.854187817620389E-012  F/m ",
-      "  freq=    1300000000.00000       Hz ",
-      "  omeg=    8168140899.33346       rad*Hz ",
+      // The blank that separates a number from the text after it, then the text.
+      "  freq= " + freq_field + " " + " Hz ",
+      "  omeg= " + omeg_field + " " + " rad*Hz ",
       "  ------------------------------ ",
   });
+}
+
+std::string constants_log_block_1_3GHz() {
+  return constants_log_block("   1300000000.00000     ", "   8168140899.33346     ");
 }
 
 std::string Control::text() const {

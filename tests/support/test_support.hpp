@@ -41,8 +41,10 @@ bool file_exists(const std::filesystem::path& p);
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
 
-// The " Constants used " block of the log for a frequency of 1.3 GHz (the
-// default of Control), typed from the list-write layout.
+// The " Constants used " block of the log, typed from the list-write layout,
+// with the 24-column fields of the frequency and of omeg as given.
+std::string constants_log_block(const std::string& freq_field, const std::string& omeg_field);
+// The block for a frequency of 1.3 GHz, the default of Control.
 std::string constants_log_block_1_3GHz();
 
 // A control file with the given values (line 3 and 4 the export names).
