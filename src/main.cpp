@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
 
 #include "io/error.hpp"
 #include "run/run.hpp"
 
 int main() {
   try {
-    wk::run_conversion();
+    for (const std::string& w : wk::run_conversion()) std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());
   } catch (const wk::RunError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();

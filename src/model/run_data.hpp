@@ -131,6 +131,12 @@ struct RunData {
 
   // --- Maxwell check statistics ------------------------------------------
   double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 0;
+
+  // --- Warnings -------------------------------------------------------------
+  // Findings that leave the map sound but that the user should hear about
+  // (the log keeps its documented lines); main prints each on stderr as
+  // "wavecalc_to_kaven: warning: ..." when the run ends normally.
+  std::vector<std::string> warnings;
 };
 
 }  // namespace wk

@@ -7,9 +7,11 @@
 #include "regrid/regrid.hpp"
 #include "symmetry/symmetry.hpp"
 
+#include <utility>
+
 namespace wk {
 
-void run_conversion() {
+std::vector<std::string> run_conversion() {
   // The log comes first: created or rewritten before anything else happens,
   // so that every later failure leaves the lines written up to it.
   OutFile log_file(kUnitLog, kLogFile, OutFile::Mode::Rewrite);
@@ -37,6 +39,7 @@ void run_conversion() {
   write_summary(d, log);
 
   log_file.commit();
+  return std::move(d.warnings);
 }
 
 }  // namespace wk

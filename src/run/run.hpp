@@ -5,6 +5,9 @@
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
 
+#include <string>
+#include <vector>
+
 namespace wk {
 
 // File names of the run, in the working directory.
@@ -13,8 +16,9 @@ inline constexpr const char* kControlFile = "wavecalc_to_kaven.dat";
 
 // Runs the conversion in the current folder, from the control file to the
 // field map. Ends normally or throws RunError (a stop or a file error); the
-// log keeps every line written before the end in either case.
-void run_conversion();
+// log keeps every line written before the end in either case. Returns the
+// warnings of a run that ended normally, without the program-name prefix.
+std::vector<std::string> run_conversion();
 
 // The phases of run control, called by run_conversion in this order.
 // Reads the 14 lines of the control file into d.
