@@ -61,7 +61,7 @@ std::string reference_real24(double v) {
   } else {
     d.assign(16, '0');
   }
-  char exponent[8];
+  char exponent[16];
   std::snprintf(exponent, sizeof exponent, "E%c%03d", e < 0 ? '-' : '+', e < 0 ? -e : e);
   const std::string num = sign + d.substr(0, 1) + "." + d.substr(1) + exponent;
   return blanks(24 - num.size()) + num;
