@@ -31,7 +31,7 @@ void write_field_map(RunData& d, ListWriter& log) {
   // every byte is out: a failed write leaves no truncated field map and
   // keeps the map of an earlier run as it was.
   OutFile out(kUnitOutput, name, OutFile::Mode::Replace);
-  detail::write_field_map_to(d, out);
+  output_detail::write_field_map_to(d, out);
   out.commit();
 }
 

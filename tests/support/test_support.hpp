@@ -38,6 +38,9 @@ void write_file(const std::filesystem::path& p, std::string_view content);
 std::string read_file(const std::filesystem::path& p);
 bool file_exists(const std::filesystem::path& p);
 
+// n blanks.
+inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
 
