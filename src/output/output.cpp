@@ -25,6 +25,8 @@ void write_field_map(RunData& d, ListWriter& log) {
   const std::string name = field_map_name(d.fnum);
   // The log shows the first 10 characters of the blank-padded name: all of it.
   log.record(" Output field file name = ", std::string_view(name).substr(0, 10));
+  // Checked this late on purpose, not with the control file: a run with a
+  // wrong code still logs every phase, down to the file name.
   if (d.fmt < 0 || d.fmt > 2) stop(" Not a valid KAVEN 3D field format: use 0, 1 or 2 ");
 
   // Written to a temporary beside the target and renamed over it only once
