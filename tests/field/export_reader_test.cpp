@@ -12,13 +12,6 @@ namespace {
 
 constexpr int kH = 9;  // component numbers of the test field: E 0..8, H 9..17
 
-std::string replace_all(std::string t, const std::string& from, const std::string& to) {
-  for (std::size_t at = t.find(from); at != std::string::npos; at = t.find(from, at + to.size())) {
-    t.replace(at, from.size(), to);
-  }
-  return t;
-}
-
 // Replaces number `column` (0-based) of a line of single-blank-separated numbers.
 void set_token(std::string& line, int column, const std::string& word) {
   std::size_t start = 0;
@@ -194,12 +187,12 @@ TEST(FieldInput, TheFirstFaultInReadingOrderIsReported) {
     run.d.Ximax = run.d.Yimax = 1;
     run.d.Zimax = 499.5;
     run.write_exports(join(e), join(h));
-    expect_run_error([&] { read_exports(run.d); }, c.status, c.message);
+    EXPECT_RUN_ERROR(read_exports(run.d), c.status, c.message);
   }
   FieldRun run;
   run.write_exports("0 0 0 1 2 3\n", "");
   std::filesystem::remove(run.d.Hfile);
-  expect_run_error([&] { read_exports(run.d); }, kExitFileError, "unit 3 (hfield.txt): file not found");
+  EXPECT_RUN_ERROR(read_exports(run.d), kExitFileError, "unit 3 (hfield.txt): file not found");
 }
 
 TEST(FieldInput, SixDigitCoordinatesOnTheLongestGridPass) {

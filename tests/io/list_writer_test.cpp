@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -17,15 +17,9 @@ class ListWriterTest : public ::testing::Test {
   // Runs `body` on a ListWriter over a fresh file and returns the bytes written.
   template <class Body>
   std::string written(Body body) {
-    test::TempDir dir;
-    const auto path = (dir / "out.txt").string();
-    {
-      OutFile f(8, path);
-      ListWriter w(f);
-      body(w);
-      f.commit();
-    }
-    return test::read_file(path);
+    test::LogCapture capture;
+    body(capture.log());
+    return capture.text();
   }
 };
 

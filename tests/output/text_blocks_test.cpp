@@ -12,7 +12,7 @@
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
 #include "output/field_map.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -118,14 +118,13 @@ TEST(TextBlocks, NodeLinesMatchPerNodeListWrites) {
 
 TEST(TextBlocks, WriteErrorInALongRecordReachesTheCaller) {
   const std::vector<double> v = mixed_values(3000);
-  try {
-    OutFile out(7, "/dev/full", OutFile::Mode::Rewrite, 256);
-    output_detail::write_real_record(out, v.data(), v.size(), {10, 3});
-    out.commit();
-    ADD_FAILURE() << "the full device went unnoticed";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), kExitFileError);
-  }
+  EXPECT_RUN_ERROR(
+      {
+        OutFile out(7, "/dev/full", OutFile::Mode::Rewrite, 256);
+        output_detail::write_real_record(out, v.data(), v.size(), {10, 3});
+        out.commit();
+      },
+      kExitFileError, "unit 7 (/dev/full): write error");
 }
 
 }  // namespace

@@ -3,9 +3,8 @@
 #include <string>
 
 #include "io/error.hpp"
-#include "io/out_file.hpp"
 #include "run/run.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -74,17 +73,6 @@ TEST(ControlFile, RemarksWindowsLineEndsAndContinuedLines) {
   EXPECT_EQ(d.Noz, 7);
 }
 
-// The error that `body` throws, or an empty message if none.
-template <class Body>
-std::pair<int, std::string> outcome(Body body) {
-  try {
-    body();
-  } catch (const RunError& e) {
-    return {e.status(), e.what()};
-  }
-  return {0, ""};
-}
-
 TEST(ControlFile, BadValuesAreFileErrors) {
   const struct {
     std::string test::Control::*field;
@@ -100,13 +88,11 @@ TEST(ControlFile, BadValuesAreFileErrors) {
   for (const auto& c : cases) {
     test::Control ctl;
     ctl.*(c.field) = c.value;
-    const auto [status, msg] = outcome([&] { read_control(ctl.text()); });
-    EXPECT_EQ(status, kExitFileError) << c.value;
-    EXPECT_EQ(msg, std::string("wavecalc_to_kaven: unit 1 (wavecalc_to_kaven.dat), ") + c.message);
+    EXPECT_RUN_ERROR(read_control(ctl.text()), kExitFileError,
+                     std::string("wavecalc_to_kaven: unit 1 (wavecalc_to_kaven.dat), ") + c.message);
   }
-  const auto [status, msg] = outcome([&] { read_control("a\nb\ne\nh\n1 1 0\n1\n0\n"); });
-  EXPECT_EQ(status, kExitFileError);
-  EXPECT_EQ(msg, "wavecalc_to_kaven: unit 1 (wavecalc_to_kaven.dat): unexpected end of file after line 7");
+  EXPECT_RUN_ERROR(read_control("a\nb\ne\nh\n1 1 0\n1\n0\n"), kExitFileError,
+                   "wavecalc_to_kaven: unit 1 (wavecalc_to_kaven.dat): unexpected end of file after line 7");
 }
 
 TEST(ControlValues, GridLimitsKeysAndOrderOfTheChecks) {
@@ -136,53 +122,42 @@ TEST(ControlValues, GridLimitsKeysAndOrderOfTheChecks) {
     d.isymX = c.kx;
     d.isymY = c.ky;
     d.isymZ = c.kz;
-    const auto [status, msg] = outcome([&] { check_control_values(d); });
-    EXPECT_EQ(status, c.status) << c.nox << " " << c.noy << " " << c.noz;
-    if (!c.message.empty()) {
-      EXPECT_EQ(msg, c.message);
+    if (c.status == 0) {
+      EXPECT_FALSE(test::run_error_of([&] { check_control_values(d); })) << c.nox << " " << c.noy << " " << c.noz;
+    } else {
+      EXPECT_RUN_ERROR(check_control_values(d), c.status, c.message) << c.nox << " " << c.noy << " " << c.noz;
     }
   }
 }
 
 TEST(Constants, ValuesAndLogBlock) {
-  test::TempDir dir;
-  const auto path = (dir / "log").string();
   RunData d;
   d.freq = 0;  // accepted: omeg = 0
-  {
-    OutFile f(8, path);
-    ListWriter log(f);
-    compute_constants(d, log);
-    f.commit();
-  }
+  test::LogCapture log;
+  compute_constants(d, log.log());
   EXPECT_NEAR(d.mu0, 1.2566370614e-6, 1e-16);
   EXPECT_NEAR(d.mu1, 1.2566370614e-2, 1e-12);
   EXPECT_NEAR(d.eps0, 8.8541878176e-12, 1e-21);
   EXPECT_EQ(d.omeg, 0.0);
   const std::string zero = "  0.000000000000000E+000";
-  EXPECT_EQ(test::read_file(path), test::constants_log_block(zero, zero));
+  EXPECT_EQ(log.text(), test::constants_log_block(zero, zero));
 }
 
 // The log written by the first-line check of an E export whose first line is `first`.
-std::pair<int, std::string> first_line_log(const std::string& first, int& icplx) {
+std::string first_line_log(const std::string& first, int& icplx) {
   test::TempDir dir;
   test::write_file(dir / "e.txt", first + "\n0 0 1 0 0 0 0 0 0\n");
-  const auto path = (dir / "log").string();
   RunData d;
   d.Efile = (dir / "e.txt").string();
-  {
-    OutFile f(8, path);
-    ListWriter log(f);
-    check_first_line(d, log);
-    f.commit();
-  }
+  test::LogCapture log;
+  check_first_line(d, log.log());
   icplx = d.icplx;
-  return {0, test::read_file(path)};
+  return log.text();
 }
 
 TEST(FirstLine, NineValuesSelectRealAndImaginaryParts) {
   int icplx = -1;
-  auto [st, log] = first_line_log("0.0 0.0 -5.0 1 2 3 4 5 6", icplx);
+  std::string log = first_line_log("0.0 0.0 -5.0 1 2 3 4 5 6", icplx);
   EXPECT_EQ(icplx, 1);
   EXPECT_EQ(log, test::crlf_lines({
                      "  0.000000000000000E+000  0.000000000000000E+000  -5.00000000000000     ",
@@ -190,7 +165,7 @@ TEST(FirstLine, NineValuesSelectRealAndImaginaryParts) {
                      "   4.00000000000000        5.00000000000000        6.00000000000000     ",
                      "  Reading real & imaginary field components ...",
                  }));
-  std::tie(st, log) = first_line_log("0.0 0.0 -5.0 1 2 3", icplx);
+  log = first_line_log("0.0 0.0 -5.0 1 2 3", icplx);
   EXPECT_EQ(icplx, 0);
   EXPECT_EQ(log, "  Reading real field components only ...\r\n");
 }
@@ -201,7 +176,7 @@ TEST(FirstLine, LongLinesAreLookedAtWhole) {
   for (int n = 0; n < 9; ++n) line += " 1.2345678901234567e+00";
   ASSERT_GT(line.size(), 132u);
   int icplx = -1;
-  const auto [st, log] = first_line_log(line, icplx);
+  const std::string log = first_line_log(line, icplx);
   EXPECT_EQ(icplx, 1);
   EXPECT_NE(log.find("Reading real & imaginary"), std::string::npos);
 }
@@ -211,11 +186,9 @@ TEST(FirstLine, NonNumericTokenIsAReadError) {
   test::write_file(dir / "e.txt", "0 0 0 1 2 x 4 5 6\n");
   RunData d;
   d.Efile = (dir / "e.txt").string();
-  OutFile f(8, (dir / "log").string());
-  ListWriter log(f);
-  const auto [status, msg] = outcome([&] { check_first_line(d, log); });
-  EXPECT_EQ(status, kExitFileError);
-  EXPECT_EQ(msg, "wavecalc_to_kaven: unit 2 (" + d.Efile + "), line 1: \"x\" is not a real number");
+  test::LogCapture log;
+  EXPECT_RUN_ERROR(check_first_line(d, log.log()), kExitFileError,
+                   "wavecalc_to_kaven: unit 2 (" + d.Efile + "), line 1: \"x\" is not a real number");
 }
 
 }  // namespace

@@ -54,14 +54,21 @@ bool file_exists(const fs::path& p) {
   return fs::exists(p, ec);
 }
 
-std::string crlf_lines(const std::vector<std::string>& lines) {
+std::string join(const std::vector<std::string>& lines, std::string_view eol) {
   std::string out;
   for (const auto& l : lines) {
     out += l;
-    out += "\r\n";
+    out += eol;
   }
   return out;
 }
+
+std::string replace_all(std::string s, std::string_view from, std::string_view to) {
+  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+  return s;
+}
+
+std::string crlf_lines(const std::vector<std::string>& lines) { return join(lines, "\r\n"); }
 
 std::string constants_log_block(const std::string& freq_field, const std::string& omeg_field) {
   return crlf_lines({

@@ -41,6 +41,12 @@ bool file_exists(const std::filesystem::path& p);
 // n blanks.
 inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
 
+// Each line followed by eol.
+std::string join(const std::vector<std::string>& lines, std::string_view eol = "\n");
+
+// s with every occurrence of `from` (not empty) replaced by `to`.
+std::string replace_all(std::string s, std::string_view from, std::string_view to);
+
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
 
