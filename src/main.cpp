@@ -2,15 +2,23 @@
 // solver into a KAVEN 3D field map. No arguments: everything comes from
 // wavecalc_to_kaven.dat in the current folder. Writes nothing on stdout;
 // a stop or a file error is one line on stderr with exit status 1 or 2.
+// --help and --version print and touch no file.
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
 
 #include "io/error.hpp"
+#include "run/command_line.hpp"
 #include "run/run.hpp"
 
-int main() {
+int main(int argc, char* argv[]) {
+  const wk::CommandLine command = wk::read_command_line(argc, argv);
+  if (!command.convert) {
+    std::fputs(command.out.c_str(), stdout);
+    std::fputs(command.err.c_str(), stderr);
+    return command.status;
+  }
   try {
     for (const std::string& w : wk::run_conversion()) std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());
   } catch (const wk::RunError& e) {

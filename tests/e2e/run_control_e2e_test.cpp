@@ -2,6 +2,8 @@
 // files left on disk, for the run-control part of a conversion.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
 
 #include "support/test_support.hpp"
@@ -128,6 +130,58 @@ TEST(RunControlE2E, WindowsLineEndsTabsAndByteOrderMarkReadAsPlainText) {
   EXPECT_EQ(r.status, plain.status);
   EXPECT_EQ(r.err, plain.err);
   EXPECT_EQ(read_file(dir / "wavecalc_to_kaven.log"), plain_log);
+}
+
+// The files of dir with their content.
+std::map<std::string, std::string> folder(const TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    files[e.path().filename().string()] = read_file(e.path());
+  }
+  return files;
+}
+
+// Arguments print or are refused, touching no file: neither in an empty
+// folder nor in one holding a whole case and an earlier log.
+TEST(CommandLineE2E, ArgumentsOnlyPrintOrAreRefused) {
+  const std::string usage = "; usage: wavecalc_to_kaven [--help | --version]\n";
+  const std::string version = std::string("wavecalc_to_kaven ") + WK_VERSION + "\nConverts an RF cavity eigenmode";
+  const struct {
+    const char* args;
+    int status;
+    std::string out;  // a piece of stdout; "" when stdout must be empty
+    std::string err;
+  } cases[] = {
+      {"--help", 0, "Reads   wavecalc_to_kaven.dat", ""},
+      {"--help", 0, version, ""},
+      {"--version", 0, version, ""},
+      {"-h", 2, "", "wavecalc_to_kaven: unknown argument \"-h\"" + usage},
+      {"efield.txt", 2, "", "wavecalc_to_kaven: unknown argument \"efield.txt\"" + usage},
+      {"--version --help", 2, "", "wavecalc_to_kaven: one option at most" + usage},
+      {"--help ''", 2, "", "wavecalc_to_kaven: unknown argument \"\"" + usage},
+  };
+  for (bool with_case : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.args) + (with_case ? " beside a case" : " in an empty folder"));
+      TempDir dir;
+      if (with_case) {
+        write_file(dir / "wavecalc_to_kaven.dat", Control{}.text());
+        write_file(dir / "efield.txt", small_export(false));
+        write_file(dir / "hfield.txt", small_export(false));
+        write_file(dir / "wavecalc_to_kaven.log", "an old log\n");
+      }
+      const auto before = folder(dir);
+      const auto r = run_converter(dir.path(), "", c.args);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_EQ(r.err, c.err);
+      if (c.out.empty()) {
+        EXPECT_EQ(r.out, "");
+      } else {
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+      }
+      EXPECT_EQ(folder(dir), before);
+    }
+  }
 }
 
 }  // namespace

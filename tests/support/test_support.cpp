@@ -108,11 +108,11 @@ std::string Control::text() const {
   return t;
 }
 
-RunResult run_converter(const fs::path& dir, const std::string& shell_prefix) {
+RunResult run_converter(const fs::path& dir, const std::string& shell_prefix, const std::string& args) {
   const fs::path out = dir / ".stdout.txt";
   const fs::path err = dir / ".stderr.txt";
-  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' >'" +
-                          out.string() + "' 2>'" + err.string() + "' </dev/null";
+  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' " + args +
+                          " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
   const int rc = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);

@@ -80,7 +80,8 @@ struct RunResult {
   std::string err;  // stderr
 };
 // Runs the converter executable in dir. `shell_prefix` is put before the
-// command inside sh -c (for example "ulimit -f 10;").
-RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "");
+// command inside sh -c (for example "ulimit -f 10;"), `args` after it.
+RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "",
+                        const std::string& args = "");
 
 }  // namespace wk::test
