@@ -83,7 +83,9 @@ OutFile::~OutFile() {
       } catch (...) {
       }
     }
-    ::close(fd_);
+    const int fd = fd_;
+    fd_ = -1;
+    ::close(fd);
   }
   if (!committed_ && !temp_path_.empty()) ::unlink(temp_path_.c_str());
   if (lock_fd_ >= 0) ::close(lock_fd_);
@@ -149,6 +151,9 @@ void OutFile::commit() {
   if (::close(fd) != 0) fail("write error on close", errno);
   if (mode_ == Mode::Replace) {
     if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) fail("cannot replace the file", errno);
+    // The name may be taken by another file from now on.
+    const char* temp = temp_path_.c_str();
+    g_temp.compare_exchange_strong(temp, nullptr);
   }
   committed_ = true;
 }
