@@ -71,16 +71,18 @@ def write_openpmd(m: FieldMap, out, frequency: float) -> None:
     _, spacing = _uniform_grid(m, "an openPMD field mesh")
     origin = [float(m.x[0]), float(m.y[0]), float(m.z[0])]
     nx, ny, nz = m.counts
+    # Texts are fixed-length ASCII strings, which C and Fortran readers of HDF5 expect.
+    text = np.bytes_
     with h5py.File(out, "w") as f:
-        f.attrs["openPMD"] = "2.0.0"
-        f.attrs["openPMDextension"] = "BeamPhysics"
-        f.attrs["dataType"] = "openPMD"
-        f.attrs["externalFieldPath"] = "/ExternalFieldMesh/"
+        f.attrs["openPMD"] = text("2.0.0")
+        f.attrs["openPMDextension"] = text("BeamPhysics")
+        f.attrs["dataType"] = text("openPMD")
+        f.attrs["externalFieldPath"] = text("/ExternalFieldMesh/")
         g = f.create_group("ExternalFieldMesh")
-        g.attrs["eleAnchorPt"] = "center"
-        g.attrs["gridGeometry"] = "rectangular"
+        g.attrs["eleAnchorPt"] = text("center")
+        g.attrs["gridGeometry"] = text("rectangular")
         # Datasets are stored as the map lies in memory, x fastest: (z, y, x).
-        g.attrs["axisLabels"] = np.array(["z", "y", "x"], dtype=h5py.string_dtype())
+        g.attrs["axisLabels"] = np.array([b"z", b"y", b"x"])
         g.attrs["gridSize"] = np.array([nx, ny, nz], dtype=np.int64)
         g.attrs["gridSpacing"] = np.array(spacing, dtype=np.float64) / 100.0
         g.attrs["gridOriginOffset"] = np.array(origin, dtype=np.float64) / 100.0

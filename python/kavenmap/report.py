@@ -98,6 +98,8 @@ def plot_transverse(m, k, name, case, out):
         if arrows is not None and np.max(value) > 0:
             u, w = (np.asarray(c[:, :, k]) for c in arrows)
             ax.quiver(X, Y, u, w, color="white", pivot="mid")
+        elif np.max(np.abs(value)) == 0:
+            ax.text(0.5, 0.5, "zero in this plane", ha="center", color="white", transform=ax.transAxes)
         fig.colorbar(pc, ax=ax, label=label)
         ax.set_aspect("equal")
         ax.set_xlabel("x (cm)")

@@ -18,12 +18,12 @@ def test_openpmd_export(example_maps, tmp_path):
     m = read_map(path)
     with h5py.File(out, "r") as f:
         assert {k: f.attrs[k] for k in ("openPMD", "openPMDextension", "dataType", "externalFieldPath")} == {
-            "openPMD": "2.0.0", "openPMDextension": "BeamPhysics", "dataType": "openPMD",
-            "externalFieldPath": "/ExternalFieldMesh/"}
+            "openPMD": b"2.0.0", "openPMDextension": b"BeamPhysics", "dataType": b"openPMD",
+            "externalFieldPath": b"/ExternalFieldMesh/"}
         g = f["ExternalFieldMesh"]
         a = g.attrs
-        assert (a["eleAnchorPt"], a["gridGeometry"]) == ("center", "rectangular")
-        assert list(a["axisLabels"]) == ["z", "y", "x"]
+        assert (a["eleAnchorPt"], a["gridGeometry"]) == (b"center", b"rectangular")
+        assert list(a["axisLabels"]) == [b"z", b"y", b"x"]
         assert list(a["gridSize"]) == [11, 11, 231] and list(a["gridLowerBound"]) == [0, 0, 0]
         np.testing.assert_allclose(a["gridSpacing"], [0.002, 0.002, 0.0005], rtol=1e-12)
         np.testing.assert_allclose(a["gridOriginOffset"], [0, 0, -0.0575], rtol=1e-12)
