@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 
 from .analysis import compare, format_name, summary
@@ -139,6 +140,10 @@ def main(argv=None) -> int:
         return args.run(args)
     except (MapError, LogError) as e:
         print(f"{PROG}: {e}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader of the output left early (| head): nothing more to say.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except OSError as e:
         print(f"{PROG}: {e.filename or ''}: {e.strerror or e}", file=sys.stderr)
