@@ -71,6 +71,7 @@ void LineSource::start_at(std::uint64_t offset) {
   line_number_ = 0;
   // A byte-order mark can only stand at the start of the file.
   first_block_ = offset == 0;
+  from_start_ = offset == 0;
 }
 
 bool LineSource::refill() {
@@ -85,6 +86,7 @@ bool LineSource::refill() {
   // file), up to room for the longest line and its CR LF.
   if (filled_ == buf_.size()) {
     if (filled_ >= kMaxLineBytes + 2) {
+      if (line_number_ == 0) check_line_ends(std::string_view(buf_.data(), filled_));
       file_error(unit_, path_, line_number_ + 1,
                  "the line is longer than " + std::to_string(kMaxLineBytes) +
                      " bytes; no line of an export or of the control file comes near that length, so this is not "
@@ -107,20 +109,15 @@ bool LineSource::refill() {
     if (first_block_) {
       first_block_ = false;
       if (filled_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
-      check_line_ends();
     }
     return true;
   }
 }
 
-void LineSource::check_line_ends() const {
-  // Lines ended by a CR alone make the whole file one line: every reader
-  // would then report a missing line or a single point instead.
-  const char* const start = buf_.data() + pos_;
-  const std::size_t n = filled_ - pos_;
-  if (n < 2 || std::memchr(start, '\n', n) != nullptr) return;
-  const void* cr = std::memchr(start, '\r', n - 1);
-  if (cr == nullptr) return;
+void LineSource::check_line_ends(std::string_view first_line) const {
+  // Lines ended by a CR alone make the whole file one line without a line
+  // end: every reader would report a missing line or a single point instead.
+  if (!from_start_ || first_line.find('\r') == std::string_view::npos) return;
   file_error(unit_, path_, 0,
              "its lines end with a CR alone (the line end of classic Mac OS text files); the converter reads lines "
              "ended by LF or CR LF: convert the file's line ends");
@@ -148,7 +145,8 @@ bool LineSource::next_line(std::string_view& line) {
       if (end > start && end[-1] == '\r') --end;
       line = std::string_view(start, static_cast<std::size_t>(end - start));
       line_offset_ = base_ + static_cast<std::uint64_t>(start - buf_.data());
-      ++line_number_;
+      // A file without any LF: a CR in it can only be a line end.
+      if (++line_number_ == 1) check_line_ends(line);
       return true;
     }
   }

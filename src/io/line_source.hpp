@@ -54,8 +54,9 @@ class LineSource {
 
  private:
   bool refill();
-  // Ends the run when the first block shows lines ended by a CR alone.
-  void check_line_ends() const;
+  // Ends the run when the first line of a file read from its start, taken
+  // without any LF, holds a CR: the file's lines end with a CR alone.
+  void check_line_ends(std::string_view first_line) const;
 
   int unit_;
   std::string path_;
@@ -66,6 +67,7 @@ class LineSource {
   std::size_t filled_ = 0;
   bool eof_ = false;
   bool first_block_ = true;
+  bool from_start_ = true;  // read from offset 0, not from start_at
   long line_number_ = 0;
   std::uint64_t line_offset_ = 0;
 };
