@@ -69,7 +69,7 @@ std::vector<std::string> run_conversion() {
 
   check_control_values(d);
   compute_constants(d, log);
-  check_first_line(d, log);
+  choose_line_layout(d, log);
 
   scan_input_grid(d, log);
   read_exports(d);

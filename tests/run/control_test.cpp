@@ -136,6 +136,10 @@ TEST(ControlValues, GridLimitsKeysAndOrderOfTheChecks) {
     d.isymX = c.kx;
     d.isymY = c.ky;
     d.isymZ = c.kz;
+    d.freq = 1.3e9;
+    d.elen = 10;
+    d.aper = 1;
+    d.Fnorm = 1;
     const auto [status, msg] = outcome([&] { check_control_values(d); });
     EXPECT_EQ(status, c.status) << c.nox << " " << c.noy << " " << c.noz;
     if (!c.message.empty()) {
@@ -161,61 +165,6 @@ TEST(Constants, ValuesAndLogBlock) {
   EXPECT_EQ(d.omeg, 0.0);
   const std::string zero = "  0.000000000000000E+000";
   EXPECT_EQ(test::read_file(path), test::constants_log_block(zero, zero));
-}
-
-// The log written by the first-line check of an E export whose first line is `first`.
-std::pair<int, std::string> first_line_log(const std::string& first, int& icplx) {
-  test::TempDir dir;
-  test::write_file(dir / "e.txt", first + "\n0 0 1 0 0 0 0 0 0\n");
-  const auto path = (dir / "log").string();
-  RunData d;
-  d.Efile = (dir / "e.txt").string();
-  {
-    OutFile f(8, path);
-    ListWriter log(f);
-    check_first_line(d, log);
-    f.commit();
-  }
-  icplx = d.icplx;
-  return {0, test::read_file(path)};
-}
-
-TEST(FirstLine, NineValuesSelectRealAndImaginaryParts) {
-  int icplx = -1;
-  auto [st, log] = first_line_log("0.0 0.0 -5.0 1 2 3 4 5 6", icplx);
-  EXPECT_EQ(icplx, 1);
-  EXPECT_EQ(log, test::crlf_lines({
-                     "  0.000000000000000E+000  0.000000000000000E+000  -5.00000000000000     ",
-                     "   1.00000000000000        2.00000000000000        3.00000000000000     ",
-                     "   4.00000000000000        5.00000000000000        6.00000000000000     ",
-                     "  Reading real & imaginary field components ...",
-                 }));
-  std::tie(st, log) = first_line_log("0.0 0.0 -5.0 1 2 3", icplx);
-  EXPECT_EQ(icplx, 0);
-  EXPECT_EQ(log, "  Reading real field components only ...\r\n");
-}
-
-TEST(FirstLine, LongLinesAreLookedAtWhole) {
-  // Nine values of 20 characters: the ninth starts far beyond column 132.
-  std::string line;
-  for (int n = 0; n < 9; ++n) line += " 1.2345678901234567e+00";
-  ASSERT_GT(line.size(), 132u);
-  int icplx = -1;
-  const auto [st, log] = first_line_log(line, icplx);
-  EXPECT_EQ(icplx, 1);
-  EXPECT_NE(log.find("Reading real & imaginary"), std::string::npos);
-}
-
-TEST(FirstLine, NonNumericTokenIsAReadError) {
-  test::TempDir dir;
-  test::write_file(dir / "e.txt", "0 0 0 1 2 x 4 5 6\n");
-  RunData d;
-  d.Efile = (dir / "e.txt").string();
-  OutFile f(8, (dir / "log").string());
-  ListWriter log(f);
-  const auto [status, msg] = outcome([&] { check_first_line(d, log); });
-  EXPECT_EQ(status, kExitFileError);
-  EXPECT_EQ(msg, "wavecalc_to_kaven: unit 2 (" + d.Efile + "), line 1: \"x\" is not a real number");
 }
 
 }  // namespace
