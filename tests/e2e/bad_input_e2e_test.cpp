@@ -243,7 +243,7 @@ TEST(BadInputE2E, FolderInPlaceOfTheLogOrTheMap) {
     // file-name line and the summary.
     const std::string log = read_file(dir / kLog);
     EXPECT_NE(log.find(crlf_lines({"  Output field file name = eh_VRQ.#01"})), std::string::npos);
-    EXPECT_TRUE(ends_with(log, crlf_lines({"  Field Z limits =   -5.00000000000000        5.00000000000000     "})));
+    EXPECT_TRUE(ends_with(log, crlf_lines({"  Field Z limits =   -1.00000000000000        1.00000000000000     "})));
   }
 }
 
