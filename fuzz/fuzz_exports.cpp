@@ -1,4 +1,4 @@
-// Fuzzes the readers of the two field exports: the first-line check, the
+// Fuzzes the readers of the two field exports: the choice of columns, the
 // grid scan and the reading pass, then the symmetry completion of whatever
 // they accept.
 //
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wk::OutFile log_file(wk::kUnitLog, "fuzz.log", wk::OutFile::Mode::Rewrite, 4096);
   wk::ListWriter log(log_file);
   try {
-    wk::check_first_line(d, log);
+    wk::choose_line_layout(d, log);
   } catch (const wk::RunError& e) {
     check_error(e);
     return 0;

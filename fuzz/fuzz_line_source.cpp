@@ -58,7 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check_tokens(got);
     }
   } catch (const wk::RunError&) {
-    std::abort();  // a readable file must read to its end
+    // A readable file must read to its end; only a file without any LF
+    // whose one line holds a CR (lines ended by a CR alone) is refused.
+    std::string_view rest = text.substr(text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0);
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+    require(text.find('\n') == std::string_view::npos && rest.find('\r') != std::string_view::npos);
+    return 0;
   }
 
   // Free-form reads of three reals, as the grid scan makes them, to the

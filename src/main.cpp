@@ -1,7 +1,8 @@
 // wavecalc_to_kaven: converts one cavity eigenmode exported by the field
 // solver into a KAVEN 3D field map. No arguments: everything comes from
 // wavecalc_to_kaven.dat in the current folder. Writes nothing on stdout;
-// a stop or a file error is one line on stderr with exit status 1 or 2.
+// a stop or a file error is one line on stderr with exit status 1 or 2;
+// SIGINT and SIGTERM end it with the signal's status (interrupt.hpp).
 // --help and --version print and touch no file.
 #include <cstdio>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "io/error.hpp"
+#include "io/interrupt.hpp"
 #include "run/command_line.hpp"
 #include "run/run.hpp"
 
@@ -19,6 +21,7 @@ int main(int argc, char* argv[]) {
     std::fputs(command.err.c_str(), stderr);
     return command.status;
   }
+  wk::handle_interrupts();
   try {
     for (const std::string& w : wk::run_conversion()) std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());
   } catch (const wk::RunError& e) {

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
+#include <string>
 
 #include "conditioning/conditioning_detail.hpp"
+#include "io/error.hpp"
 #include "regrid/regrid.hpp"
 
 namespace wk {
@@ -31,6 +33,46 @@ void for_each_node(FieldArray& a, F f) {
   for (std::size_t i = 0; i < n; ++i) v[i] = f(v[i]);
 }
 
+// The largest field value (V/cm or gauss) a map may hold: the interpolation
+// and the Maxwell sums add a few dozen such values with weights up to 2, and
+// must stay finite.
+constexpr double kLargestField = 1e300;
+
+// Multiplies every node value of the array by f's rule; false when a result
+// is not finite or beyond kLargestField.
+template <class F>
+bool scale_nodes(FieldArray& a, F f) {
+  double* v = a.data();
+  const std::size_t n = a.size();
+  bool sound = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    v[i] = f(v[i]);
+    sound &= std::fabs(v[i]) <= kLargestField;
+  }
+  return sound;
+}
+
+// Refuses the first node, in x-fastest order, whose value of component
+// `name` is not sound after normalisation.
+[[noreturn]] void refuse_overflow(const RunData& d, const FieldArray& a, const char* name, const char* unit) {
+  for (int k = 1; k <= a.nz(); ++k) {
+    for (int j = 1; j <= a.ny(); ++j) {
+      for (int i = 1; i <= a.nx(); ++i) {
+        const double v = a(i, j, k);
+        if (std::fabs(v) <= kLargestField) continue;
+        refuse(std::string(name) + " at the full-grid node (" + std::to_string(i) + ", " + std::to_string(j) + ", " +
+               std::to_string(k) + "), at (" + message_number(d.Xi(i)) + ", " + message_number(d.Yi(j)) + ", " +
+               message_number(d.Zi(k)) + ") cm, is " + message_number(v) + " " + unit +
+               " after normalisation with Fnorm " + message_number(d.Fnorm) +
+               " (control file line 12); a field map value must be finite and within " +
+               message_number(kLargestField) +
+               " in magnitude, so that the interpolation cannot overflow: check Fnorm and the export's values");
+      }
+    }
+  }
+  refuse(std::string(name) + " is not finite after normalisation");
+}
+
 }  // namespace
 
 void normalise_fields(RunData& d, ListWriter& log) {
@@ -51,10 +93,17 @@ void normalise_fields(RunData& d, ListWriter& log) {
   log.record(" Renomalized using Fnorm= ", d.Fnorm);
   log.record(kLogSeparator);
 
-  // E: V/m -> V/cm; H (A/m) -> B (gauss) through mu1 in Gs*m/A.
+  // E: V/m -> V/cm; H (A/m) -> B (gauss) through mu1 in Gs*m/A. A value
+  // that overflows here (Fnorm times a huge export value) is refused.
   const double Fnorm = d.Fnorm, mu1 = d.mu1;
-  for (FieldArray* a : {&d.Ex, &d.Ey, &d.Ez}) for_each_node(*a, [=](double v) { return (Fnorm * v) / 100; });
-  for (FieldArray* a : {&d.Bx, &d.By, &d.Bz}) for_each_node(*a, [=](double v) { return (Fnorm * v) * mu1; });
+  FieldArray* const field[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
+  const char* const name[6] = {"Ex", "Ey", "Ez", "Bx", "By", "Bz"};
+  bool sound[6];
+  for (int c = 0; c < 3; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) / 100; });
+  for (int c = 3; c < 6; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) * mu1; });
+  for (int c = 0; c < 6; ++c) {
+    if (!sound[c]) refuse_overflow(d, *field[c], name[c], c < 3 ? "V/cm" : "gauss");
+  }
 }
 
 void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {

@@ -9,6 +9,7 @@
 // amperes. For a consistent pair of maps I_E/I_H is close to +1 or -1.
 #include <array>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "conditioning/conditioning.hpp"
@@ -114,6 +115,37 @@ void all_slice_currents(const RunData& d, const Circle& circle, std::vector<doub
   on_two_threads(points, [&](int part) { slice_currents(d, circle, 2 + part, 2, I_H, I_E); });
 }
 
+// Both currents of a slice are sums over the field (and the frequency and
+// the aperture): one that overflowed would make every ratio meaningless.
+void refuse_overflowed_currents(const RunData& d, int iz, double ih, double ie) {
+  if (std::isfinite(ih) && std::isfinite(ie)) return;
+  refuse("the currents of the Maxwell check in slice iz = " + std::to_string(iz) + " (z = " +
+         message_number(d.Zi(iz)) + " cm) are not finite: I_H = " + message_number(ih) +
+         " A, I_E = " + message_number(ie) + " A; check the frequency (control file line 9), the aperture (line 11) "
+         "and Fnorm (line 12)");
+}
+
+// The warning of a check in which no slice compared E with B.
+std::string nothing_compared(const RunData& d, bool any_ie, bool any_ih) {
+  const double r = d.aper / 2;
+  const std::string circle = "the circle r = aper/2 = " + message_number(r) + " cm";
+  std::string why;
+  if (!any_ie) {
+    why = "Ez on the axis is 0 in every slice, as in a dipole mode";
+  } else if (!any_ih) {
+    why = "the circulation of B on " + circle + " is 0 in every slice";
+    const bool inside = d.Xi(1) <= -r && r <= d.Xi(d.Nix) && d.Yi(1) <= -r && r <= d.Yi(d.Niy);
+    if (!inside) {
+      why += "; the circle reaches beyond the full grid (x from " + message_number(d.Xi(1)) + " to " +
+             message_number(d.Xi(d.Nix)) + ", y from " + message_number(d.Yi(1)) + " to " +
+             message_number(d.Yi(d.Niy)) + " cm), where B counts as 0";
+    }
+  } else {
+    why = "no slice had both a non-zero Ez on the axis and a non-zero circulation of B on " + circle;
+  }
+  return "the Maxwell check compared E with B in no slice: " + why;
+}
+
 }  // namespace
 
 bool check_maxwell(RunData& d, ListWriter& log) {
@@ -121,6 +153,8 @@ bool check_maxwell(RunData& d, ListWriter& log) {
   log.record();
 
   double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 9e9;
+  // Whether some slice had a displacement current, a circulation, both.
+  bool any_ie = false, any_ih = false, any_both = false;
 
   if (d.Niz > 2) {
     const Circle circle = make_circle(d.pi);
@@ -128,12 +162,19 @@ bool check_maxwell(RunData& d, ListWriter& log) {
     std::vector<double> I_H(n, 0.0), I_E(n, 0.0);
     all_slice_currents(d, circle, I_H, I_E);
 
+    for (int iz = 2; iz <= d.Niz - 1; ++iz) {
+      refuse_overflowed_currents(d, iz, I_H[static_cast<std::size_t>(iz)], I_E[static_cast<std::size_t>(iz)]);
+    }
+
     // The ratio of a slice without current depends on the sum so far: the
     // statistics and the lines go in slice order.
     char line[conditioning_detail::kSliceLineLength];
     for (int iz = 2; iz <= d.Niz - 1; ++iz) {
       const double ih = I_H[static_cast<std::size_t>(iz)];
       const double ie = I_E[static_cast<std::size_t>(iz)];
+      any_ie |= ie != 0;
+      any_ih |= ih != 0;
+      any_both |= ie != 0 && ih != 0;
       const double ratio = conditioning_detail::slice_ratio(ih, ie, avg_sRL1);
       if (ratio != 0) {
         avg_sRL1 = avg_sRL1 + ratio / std::fabs(ratio);
@@ -169,6 +210,8 @@ bool check_maxwell(RunData& d, ListWriter& log) {
     case conditioning_detail::RatioVerdict::Accept:
       break;
   }
+
+  if (!any_both) d.warnings.push_back(nothing_compared(d, any_ie, any_ih));
 
   if (avg_sRL1 < 0) {
     log.record(" Maxwell Equations: E and B Signs Not Compatible");

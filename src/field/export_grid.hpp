@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <string>
 
+#include "io/error.hpp"
 #include "io/file_units.hpp"
+#include "io/number_scan.hpp"
 
 namespace wk::field_detail {
 
@@ -35,12 +37,23 @@ inline bool decode_loop_order(std::int32_t iord, LoopOrder& order) {
   return seen == 0b1110;
 }
 
-// A number in a message: up to ten significant digits, so that a coordinate
-// reads as the export wrote it.
-inline std::string message_number(double v) {
-  char buf[32];
-  const int n = std::snprintf(buf, sizeof buf, "%.10g", v);
-  return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+using wk::message_number;
+
+// "E export NAME" or "H export NAME", the name shown safely.
+inline std::string export_name(char field, const std::string& path) {
+  return std::string(1, field) + " export " + shown_name(path);
+}
+
+// True when the line starts with three numbers, the coordinates of a point:
+// a line that a footer cannot be.
+inline bool starts_with_point(std::string_view line) {
+  TokenCursor tokens(line);
+  std::string_view token;
+  double v;
+  for (int a = 0; a < 3; ++a) {
+    if (!tokens.next(token) || !parse_real(token, v)) return false;
+  }
+  return true;
 }
 
 // "(x, y, z)" for a point or a triple of steps.

@@ -16,6 +16,11 @@
 // must be finite. The nodes come from the scanned range, first + (n-1) *
 // (last-first) / (count-1), not from the first step, which a six-digit print
 // of the coordinates can make wrong by a few percent over 8000 nodes.
+//
+// Before the points: the first data line of each export tells its columns,
+// and the H export must have those of the E export. After them: no further
+// point may follow in either file, and neither field may be 0 at every node.
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -29,6 +34,7 @@
 #include "field/field.hpp"
 #include "io/error.hpp"
 #include "io/line_source.hpp"
+#include "io/number_scan.hpp"
 
 namespace wk {
 
@@ -38,6 +44,7 @@ using field_detail::kAxisName;
 using field_detail::LoopOrder;
 using field_detail::message_number;
 using field_detail::message_triple;
+using field_detail::starts_with_point;
 
 // Points between two looks at the other reader's failure mark.
 constexpr long kStopCheckEvery = 4096;
@@ -49,6 +56,7 @@ struct Grid {
   int count[3] = {0, 0, 0};
   std::vector<double> node[3];  // node coordinates along x, y, z
   double tol[3] = {0, 0, 0};    // a quarter of the grid step
+  double per_tol[3] = {0, 0, 0};  // 1 / tol, or 0 when tol is 0 or unbounded
   bool checked = false;         // false when the export units are unknown
 };
 
@@ -77,7 +85,62 @@ void build_grid(const RunData& d, const LoopOrder& order, Grid& g) {
       g.node[a][static_cast<std::size_t>(n - 1)] = count > 1 ? first + (n - 1) * (last - first) / (count - 1) : first;
     }
     g.tol[a] = count > 1 ? std::fabs(last - first) / (count - 1) / 4 : 0.0;
+    g.per_tol[a] = g.tol[a] > 0 ? 1 / g.tol[a] : 0.0;
   }
+}
+
+// The numbers that open an export's first data line, the first line that
+// holds more than separators: up to nine.
+struct FirstDataLine {
+  long line = 0;        // its number; 0 when the export holds no data line
+  int count = 0;        // numbers read, at most 9
+  bool whole = true;    // false when a token that is no number ended the count
+  double v[9] = {};
+};
+
+// Reads the first data line of src. With `strict`, a token among the first
+// nine that is no number is a file error, as for the line that decides the
+// columns; otherwise it ends the count.
+FirstDataLine first_data_line(LineSource& src, bool strict) {
+  FirstDataLine first;
+  std::string_view line;
+  std::string_view token;
+  while (src.next_line(line)) {
+    TokenCursor tokens(line);
+    while (first.count < 9 && tokens.next(token)) {
+      if (!parse_real(token, first.v[first.count])) {
+        if (strict) src.fail(quote_token(token) + " is not a real number");
+        first.whole = false;
+        break;
+      }
+      ++first.count;
+    }
+    if (first.count > 0 || !first.whole) {
+      first.line = src.line_number();
+      return first;
+    }
+  }
+  return first;
+}
+
+// Refuses an H export whose first data line holds another number of values
+// than the E export's: with 9 against 6 the H lines would be read in the
+// wrong columns. An H export without a data line, or whose first data line
+// stops at a token that is no number, is left to the reading pass to report.
+void check_same_columns(const RunData& d) {
+  LineSource e_src(kUnitE, d.Efile, 1 << 16);
+  LineSource h_src(kUnitH, d.Hfile, 1 << 16);
+  const FirstDataLine e = first_data_line(e_src, true);
+  const FirstDataLine h = first_data_line(h_src, false);
+  if (h.line == 0 || !h.whole || h.count == e.count) return;
+  const auto values = [](const FirstDataLine& f) {
+    return std::to_string(f.count) + (f.count == 9 ? " or more values" : " values");
+  };
+  refuse(field_detail::export_name('H', d.Hfile) + ": its first data line (line " + std::to_string(h.line) +
+         ") holds " + values(h) + ", the first data line of " + field_detail::export_name('E', d.Efile) +
+         " (line " + std::to_string(e.line) + ") " + values(e) +
+         "; both exports must have the same columns (x y z and 3 real parts, or x y z, 3 real and 3 imaginary "
+         "parts)");
 }
 
 // One export being read, with what its reading found.
@@ -88,14 +151,16 @@ struct Reader {
   int first_stored = 3;  // index of the x component kept
   FieldArray* out[3] = {nullptr, nullptr, nullptr};
   bool track_ez = false;   // keeps the largest |Ez| (the E export)
-  std::vector<float> dev;  // per point: coordinates minus node, export units
+  // Per point: coordinates minus node in quarter grid steps, within -1 .. 1
+  // once checked, so that a float holds it whatever the export's units.
+  std::vector<float> dev;
 
   double ez_max = 0;   // V/m
   long failed_at = 0;  // point number of the error, 0 when none
   std::exception_ptr error;
 };
 
-std::string export_name(const Reader& r) { return std::string(1, r.field) + " export " + r.src->path(); }
+std::string export_name(const Reader& r) { return field_detail::export_name(r.field, r.src->path()); }
 
 // Name of number a (0-based) of an export line, as the line layout calls it.
 std::string column_name(const Reader& r, int a) {
@@ -121,6 +186,15 @@ std::string column_name(const Reader& r, int a) {
          std::to_string(idx[1]) + ", " + std::to_string(idx[2]) + ") at " + message_triple(node) +
          ", and a point may lie at most a quarter of the grid step " + message_triple(g.tol) +
          " from its node; a line is missing, repeated or out of order");
+}
+
+[[noreturn]] void refuse_point_after_grid(const Reader& r, const Grid& g) {
+  const long points = static_cast<long>(g.count[0]) * g.count[1] * g.count[2];
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": a point follows the last of the " +
+         std::to_string(points) + " points of the input grid (" + std::to_string(g.count[0]) + " x " +
+         std::to_string(g.count[1]) + " x " + std::to_string(g.count[2]) +
+         ", as the E export's scan found it); the export holds more points than that grid, so the E export is "
+         "cut short or the two exports come from different runs");
 }
 
 // Reads every point of one export in the loop order, storing its field
@@ -158,7 +232,7 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
           for (int a = 0; a < 3; ++a) {
             const double off = v[a] - node[a][idx[a] - 1];
             if (!(std::fabs(off) <= g.tol[a])) refuse_off_grid(r, g, v, idx);
-            dev[a] = static_cast<float>(off);
+            dev[a] = static_cast<float>(off * g.per_tol[a]);
           }
           dev += 3;
 
@@ -171,6 +245,12 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
           out2[at] = v[r.first_stored + 2];
         }
       }
+    }
+    // The grid is complete: a footer may follow, a point may not.
+    ++point;
+    std::string_view line;
+    while (r.src->next_line(line)) {
+      if (starts_with_point(line)) refuse_point_after_grid(r, g);
     }
   } catch (...) {
     // A failure before the first point (no memory for the arrays) counts as
@@ -207,11 +287,42 @@ long reread_point(int unit, const std::string& path, int values, long n, double*
          " apart; the two exports must hold the same points in the same order");
 }
 
+// Refuses a field that is 0 at every point of its export: a cavity mode has
+// both an electric and a magnetic field, so one of them missing means the
+// wrong file or the wrong columns.
+void refuse_zero_field(const Reader& r, const char* field_name) {
+  for (const FieldArray* a : r.out) {
+    if (std::any_of(a->data(), a->data() + a->size(), [](double v) { return v != 0; })) return;
+  }
+  const int first = r.first_stored;
+  std::string parts = r.values == 6 ? "the real parts, with 6 values per line"
+                                    : (first == 3 ? "the real parts, with 9 values per line"
+                                                  : "the imaginary parts, with 9 values per line");
+  refuse(export_name(r) + ": " + r.field + " is 0 at every point in the columns read, " + std::to_string(first + 1) +
+         " to " + std::to_string(first + 3) + " (" + column_name(r, first) + ", " + column_name(r, first + 1) +
+         ", " + column_name(r, first + 2) + ": " + parts + "); a cavity mode has both an electric and a magnetic "
+         "field, so the " + field_name + " is missing: check that the exports are the E and the H export of one "
+         "mode, with the same columns");
+}
+
 }  // namespace
+
+void choose_line_layout(RunData& d, ListWriter& log) {
+  LineSource src(kUnitE, d.Efile, 1 << 16);
+  const FirstDataLine first = first_data_line(src, true);
+  d.icplx = first.count == 9 ? 1 : 0;
+  if (d.icplx == 1) {
+    const double* v = first.v;
+    log.record(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
+  }
+  log.record(d.icplx == 0 ? " Reading real field components only ..."
+                          : " Reading real & imaginary field components ...");
+}
 
 void read_exports(RunData& d) {
   LineSource e_src(kUnitE, d.Efile);
   LineSource h_src(kUnitH, d.Hfile);
+  check_same_columns(d);
   d.Ez_max_read = 0;
 
   LoopOrder order;
@@ -275,13 +386,16 @@ void read_exports(RunData& d) {
   const float* dh = h.dev.data();
   for (long p = 1; g.checked && p < limit; ++p, de += 3, dh += 3) {
     for (int a = 0; a < 3; ++a) {
-      if (!(std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a])) <= g.tol[a])) {
+      // Offsets in quarter steps: more than a quarter step apart is more than 1.
+      if (!(std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a])) <= 1.0)) {
         refuse_mismatch(e, h, g, p);
       }
     }
   }
   if (e.failed_at != 0 && (h.failed_at == 0 || e.failed_at <= h.failed_at)) std::rethrow_exception(e.error);
   if (h.failed_at != 0) std::rethrow_exception(h.error);
+  refuse_zero_field(e, "electric field");
+  refuse_zero_field(h, "magnetic field");
 
   d.Ez_max_read = e.ez_max;
 }

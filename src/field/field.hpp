@@ -6,6 +6,12 @@
 
 namespace wk {
 
+// Looks at the first data line of the E export (blank lines before it are
+// passed over): nine values select real and imaginary parts (icplx = 1) and
+// are logged, fewer real parts only; writes the reading line. A token among
+// the first nine that is no number is a file error.
+void choose_line_layout(RunData& d, ListWriter& log);
+
 // Scans the E export for its loop order, counts, ranges and steps, refuses
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
 //
@@ -29,7 +35,10 @@ void scan_input_grid(RunData& d, ListWriter& log);
 // unreadable number is a file-layer error; a line off the scanned grid, an H
 // line at another point than its E line, or a value that is not finite is
 // refused. Of several faults, the one a reader taking one E line and then one
-// H line would meet first is reported.
+// H line would meet first is reported. Refused too: an H export whose first
+// data line holds another number of values than the E export's (before any
+// point is read), a point after the grid's last in either export, and a
+// field (E or H) that is 0 at every point.
 void read_exports(RunData& d);
 
 }  // namespace wk

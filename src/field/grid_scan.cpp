@@ -32,15 +32,28 @@ using field_detail::kAxisName;
 // Weight of each axis's digit in iord: hundreds x, tens y, units z.
 constexpr std::int32_t kDigitPlace[3] = {100, 10, 1};
 
+[[noreturn]] void refuse_coordinate(const std::string& where, int axis, double v) {
+  refuse(where + ": the value of " + kAxisName[axis] + " is " + field_detail::message_number(v) +
+         "; a coordinate must be a finite number");
+}
+
 // Reads the first three numbers of the next line into p. The end of the
-// file ends the run with `why_more` telling the user what was still missing.
+// file ends the run with `why_more` telling the user what was still missing;
+// a coordinate that is not finite is refused, since no comparison of
+// coordinates could then find the loop order.
 void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
   double v[3];
   switch (in.try_reals(v, 3)) {
     case FreeFormReader::Status::ok:
-      p[0] = v[0];
-      p[1] = v[1];
-      p[2] = v[2];
+      for (int a = 0; a < 3; ++a) {
+        if (!std::isfinite(v[a])) {
+          const LineSource& src = in.source();
+          refuse_coordinate(field_detail::export_name('E', src.path()) + ", line " +
+                                std::to_string(src.line_number()),
+                            a, v[a]);
+        }
+        p[a] = v[a];
+      }
       return;
     case FreeFormReader::Status::end_of_file: {
       const LineSource& src = in.source();
@@ -140,11 +153,40 @@ class PointCount {
   bool has_last_ = false;
 };
 
-// Scan 3 on one thread, from the current position of in's source to the end.
-void count_sequentially(FreeFormReader& in, PointCount& count) {
+// Scan 3 on one thread, from the current position of in's source to the
+// end; true when a line that is not a point ended it before the end of the
+// file.
+bool count_sequentially(FreeFormReader& in, PointCount& count) {
   std::string_view line;
-  while (in.source().next_line(line) && count.take(in, line)) {
+  while (in.source().next_line(line)) {
+    if (!count.take(in, line)) return true;
   }
+  return false;
+}
+
+// How scan 3 ended: the points read in all, and for a scan that a line
+// which is not a point ended, that line and the first later line that
+// starts with a point (line numbers of the file, 0 for none).
+struct ScanEnd {
+  long n = 0;
+  long end_line = 0;
+  long point_after = 0;
+};
+
+// The end of a scan that `src` ended at its current line, whose number
+// within the file is `line_base` more than src counts.
+ScanEnd ended_at_line(long n, LineSource& src, long line_base) {
+  ScanEnd end;
+  end.n = n;
+  end.end_line = line_base + src.line_number();
+  std::string_view line;
+  while (src.next_line(line)) {
+    if (field_detail::starts_with_point(line)) {
+      end.point_after = line_base + src.line_number();
+      break;
+    }
+  }
+  return end;
 }
 
 // Below this many bytes left for scan 3, a second thread costs more than it saves.
@@ -188,12 +230,12 @@ std::uint64_t line_start_after(int unit, const std::string& path, std::uint64_t 
 }
 
 // Scan 3, after n points read: reads points of three numbers until a read
-// does not succeed; returns the number of points read in all and puts the
-// coordinates of the last into cur. A long file is counted from its middle
+// does not succeed; returns how it ended and puts the coordinates of the
+// last point into cur. A long file is counted from its middle
 // on a second thread meanwhile: a plain line is one read, so the count of
 // the plain lines from the first line past the middle adds to the count up
 // to it, as long as the reads of the first half end exactly there.
-long count_to_end(FreeFormReader& in, long n, double* cur) {
+ScanEnd count_to_end(FreeFormReader& in, long n, double* cur) {
   LineSource& src = in.source();
   PointCount count;
   count.n = n;
@@ -214,37 +256,40 @@ long count_to_end(FreeFormReader& in, long n, double* cur) {
     }
   }
   if (second.joinable()) {
-    bool ended = false;
+    bool at_end = false;
+    bool at_line = false;
     std::string_view line;
-    while (!ended && src.next_offset() < boundary) {
-      ended = !src.next_line(line) || !count.take(in, line);
+    while (!at_end && !at_line && src.next_offset() < boundary) {
+      at_end = !src.next_line(line);
+      at_line = !at_end && !count.take(in, line);
     }
     second.join();
-    if (ended) {
-      count.last_point(cur);
-      return count.n;
-    }
+    count.last_point(cur);
+    if (at_line) return ended_at_line(count.n, src, 0);
+    if (at_end) return {count.n, 0, 0};
     if (src.next_offset() == boundary && !half.failed) {
+      // Every line of the second half up to where it stopped is one point.
+      const long lines_before_rest = src.line_number() + half.count.n;
       count.append(half.count);
-      if (!half.stopped) {
-        count.last_point(cur);
-        return count.n;
-      }
+      count.last_point(cur);
+      if (!half.stopped) return {count.n, 0, 0};
       // The line that ended the second half's count, and all after it, are
       // read in full here.
       LineSource rest(src.unit(), src.path());
       rest.start_at(half.stop);
       FreeFormReader rest_in(rest);
-      count_sequentially(rest_in, count);
+      const bool rest_at_line = count_sequentially(rest_in, count);
       count.last_point(cur);
-      return count.n;
+      if (rest_at_line) return ended_at_line(count.n, rest, lines_before_rest);
+      return {count.n, 0, 0};
     }
     // A read of the first half went on past the middle, or the second half
     // could not be read: the rest is counted here.
   }
-  count_sequentially(in, count);
+  const bool at_line = count_sequentially(in, count);
   count.last_point(cur);
-  return count.n;
+  if (at_line) return ended_at_line(count.n, src, 0);
+  return {count.n, 0, 0};
 }
 
 std::string grid_text(const long* n) {
@@ -260,11 +305,21 @@ struct ScanResult {
   double first[3] = {0, 0, 0};  // coordinates of line 1
   double last[3] = {0, 0, 0};   // coordinates of the last line read
   double step[3] = {0, 0, 0};   // first change of each coordinate
+  double row_end[3] = {0, 0, 0};    // the last point of the first row (line C1)
+  double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line C2)
   std::int32_t iord = 0;
   int fast = 0, mid = 0, slow = 0;
   long C1 = 0, C2 = 0, N = 0;  // points per row, per plane, in the file
   long count[3] = {0, 0, 0};
+  long end_line = 0;     // the line, not a point, that ended scan 3 (0: the end of the file)
+  long point_after = 0;  // the first later line that starts with a point (0: none)
 };
+
+void copy_point(const double* from, double* to) {
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+}
 
 void scan(const std::string& efile, ScanResult& r) {
   LineSource src(kUnitE, efile);
@@ -292,8 +347,10 @@ void scan(const std::string& efile, ScanResult& r) {
   const std::string no_row_end = std::string(kAxisName[other1]) + " and " + kAxisName[other2] +
                                  " never change, so the grid has a single point along them; every axis needs at "
                                  "least two";
+  copy_point(first, r.row_end);
   while (cur[other1] == first[other1] && cur[other2] == first[other2]) {
     ++n;
+    copy_point(cur, r.row_end);
     read_point(in, cur, no_row_end);
   }
   r.C1 = n;
@@ -309,8 +366,10 @@ void scan(const std::string& efile, ScanResult& r) {
   const std::string no_plane_end = std::string(kAxisName[slow]) +
                                    " never changes, so the grid has a single point along it; every axis needs at "
                                    "least two";
+  copy_point(r.row_end, r.plane_end);
   while (cur[slow] == first[slow]) {
     ++n;
+    copy_point(cur, r.plane_end);
     read_point(in, cur, no_plane_end);
   }
   r.C2 = n;
@@ -320,7 +379,16 @@ void scan(const std::string& efile, ScanResult& r) {
 
   // Scan 3: to the end of the file, or to the first line that is not three
   // numbers (a footer); the lines after it are not looked at.
-  r.N = count_to_end(in, n + 1, cur);
+  const ScanEnd end = count_to_end(in, n + 1, cur);
+  r.N = end.n;
+  r.end_line = end.end_line;
+  r.point_after = end.point_after;
+  for (int a = 0; a < 3; ++a) {
+    if (!std::isfinite(cur[a])) {
+      refuse_coordinate(field_detail::export_name('E', efile) + ": its last point (point " + std::to_string(r.N) + ")",
+                        a, cur[a]);
+    }
+  }
 
   r.count[fast] = r.C1;
   r.count[mid] = r.C2 / r.C1;
@@ -330,10 +398,19 @@ void scan(const std::string& efile, ScanResult& r) {
 // Refuses the grids that cannot be converted into a correct field map. The
 // log block has been written already, so the user sees what was found.
 void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
-  const std::string file = "E export " + d.Efile + ": ";
+  const std::string name = field_detail::export_name('E', d.Efile);
+  const std::string file = name + ": ";
   if (r.iord == 0) {
     refuse(file + "lines 1 and 2 have the same coordinates " + field_detail::message_triple(r.first) +
            ", so the order of its points cannot be found");
+  }
+  // A line that is not a point ends the points (a footer may follow them);
+  // a point after it means that the line is a point written wrong.
+  const std::string end_line = "line " + std::to_string(r.end_line);
+  if (r.point_after != 0) {
+    refuse(name + ", line " + std::to_string(r.point_after) + ": a point follows " + end_line +
+           ", which does not hold three numbers and so ended the points of the export; only a footer may follow "
+           "them: correct " + end_line + " or remove it");
   }
   const char* fast = kAxisName[r.fast];
   if (r.C2 % r.C1 != 0) {
@@ -341,10 +418,32 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
            " points, not a whole number of rows of " + std::to_string(r.C1) + " points along " + fast +
            "; the points do not form a regular grid");
   }
+  const std::string planes = " a whole number of planes of " + std::to_string(r.C2) + " points (" +
+                             std::to_string(r.count[r.mid]) + " rows of " + std::to_string(r.C1) + " points along " +
+                             fast + ")";
+  if (r.N % r.C2 != 0 && r.end_line != 0) {
+    refuse(name + ", " + end_line + ": the line does not hold three numbers, and the " + std::to_string(r.N) +
+           " points before it are not" + planes + ", so it is no footer: a point is written wrong there, or the "
+           "export is truncated");
+  }
   if (r.N % r.C2 != 0) {
-    refuse(file + std::to_string(r.N) + " data lines are not a whole number of planes of " + std::to_string(r.C2) +
-           " points (" + std::to_string(r.count[r.mid]) + " rows of " + std::to_string(r.C1) + " points along " + fast +
-           "); the export is truncated or has extra lines");
+    refuse(file + std::to_string(r.N) + " data lines are not" + planes + "; the export is truncated or has extra lines");
+  }
+  // Every row ends at the same fast coordinate and every plane at the same
+  // middle one, so the last point ends both; the grid's range is taken from
+  // it, so a last point out of place would put every node wrong.
+  const int mid = r.mid;
+  const double row_tol = r.C1 > 1 ? std::fabs(r.row_end[r.fast] - r.first[r.fast]) / static_cast<double>(r.C1 - 1) / 4 : 0;
+  const double plane_tol =
+      r.count[mid] > 1 ? std::fabs(r.plane_end[mid] - r.first[mid]) / static_cast<double>(r.count[mid] - 1) / 4 : 0;
+  if (!(std::fabs(r.last[r.fast] - r.row_end[r.fast]) <= row_tol) ||
+      !(std::fabs(r.last[mid] - r.plane_end[mid]) <= plane_tol)) {
+    refuse(file + "its last point " + field_detail::message_triple(r.last) +
+           " does not end a row and a plane as the first row and plane end, at " + fast + " = " +
+           field_detail::message_number(r.row_end[r.fast]) + " and " + kAxisName[mid] + " = " +
+           field_detail::message_number(r.plane_end[mid]) +
+           "; the grid's range is taken from the last point, so the last lines are out of order, or a line is "
+           "missing or repeated near the end");
   }
 
   const long limit[3] = {kMaxNxy, kMaxNxy, kMaxNz};
@@ -400,6 +499,22 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   if (d.scale < 0) {
     refuse("the scale factor " + field_detail::message_number(d.scale) +
            " (control file line 13) must be above 0: a negative factor reverses every axis of the grid");
+  }
+  // Within this bound, as read and scaled, the steps, the mirrored range and
+  // the centred z range of the grid are all finite.
+  constexpr double kLargestCoordinate = 1e300;
+  for (int a = 0; a < 3; ++a) {
+    const double scaled_first = r.first[a] * d.scale;
+    const double scaled_last = r.last[a] * d.scale;
+    if (!(std::fabs(r.first[a]) <= kLargestCoordinate && std::fabs(r.last[a]) <= kLargestCoordinate &&
+          std::fabs(scaled_first) <= kLargestCoordinate && std::fabs(scaled_last) <= kLargestCoordinate)) {
+      refuse(file + "its " + kAxisName[a] + " coordinates run from " + field_detail::message_number(r.first[a]) +
+             " to " + field_detail::message_number(r.last[a]) + ", times the scale factor " +
+             field_detail::message_number(d.scale) + " (control file line 13) from " +
+             field_detail::message_number(scaled_first) + " to " + field_detail::message_number(scaled_last) +
+             " cm; coordinates beyond " + field_detail::message_number(kLargestCoordinate) +
+             " in magnitude, as read or scaled, leave no room for the grid's steps: check the scale factor");
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include "io/error.hpp"
 
+#include <cstdio>
+
 namespace wk {
 
 void stop(std::string_view message) { throw RunError(std::string(message), kExitStop); }
@@ -14,7 +16,7 @@ void file_error(int unit, std::string_view file, long line, std::string_view wha
   std::string text = "wavecalc_to_kaven: unit ";
   text += std::to_string(unit);
   text += " (";
-  text += file;
+  text += shown_name(file);
   text += ")";
   if (line > 0) {
     text += ", line ";
@@ -36,6 +38,33 @@ std::string quote_token(std::string_view token) {
   if (token.size() > kMax) out += "...";
   out += '"';
   return out;
+}
+
+std::string shown_name(std::string_view name) {
+  bool plain = true;
+  for (const char c : name) plain &= static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+  if (plain) return std::string(name);
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : name) {
+    const unsigned char ch = static_cast<unsigned char>(c);
+    if (ch < 0x20 || ch == 0x7f) {
+      out += "\\x";
+      out += kHex[ch >> 4];
+      out += kHex[ch & 0xf];
+    } else {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string message_number(double v) {
+  char buf[32];
+  const int n = std::snprintf(buf, sizeof buf, "%.10g", v);
+  return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 }  // namespace wk

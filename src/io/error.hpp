@@ -46,4 +46,14 @@ class RunError : public std::runtime_error {
 // megabyte-long line still gives a one-line message.
 std::string quote_token(std::string_view token);
 
+// A file name as a message shows it: as it stands when every byte is
+// printable, otherwise in double quotes with each control byte written as
+// \xHH (and '"' and a backslash preceded by a backslash), so that a name
+// cannot move the cursor, ring the bell or hide part of the message.
+std::string shown_name(std::string_view name);
+
+// A number in a message: up to ten significant digits, so that a value
+// reads as the input wrote it ("inf", "nan" for those).
+std::string message_number(double v);
+
 }  // namespace wk

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,19 +13,40 @@
 
 namespace wk {
 
+namespace {
+
+// What a file that is not a regular file is, for the message.
+const char* kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+}  // namespace
+
 LineSource::LineSource(int unit, std::string path, std::size_t block_bytes)
     : unit_(unit), path_(std::move(path)), buf_(block_bytes < 64 ? 64 : block_bytes) {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
+  // ever; a regular file reads the same with it.
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     const int err = errno;
     if (err == ENOENT) file_error(unit_, path_, 0, "file not found");
     file_error(unit_, path_, 0, std::string("cannot open: ") + std::strerror(err));
   }
+  // Only a regular file has an end that every reader meets in the same
+  // place: each export is opened several times, and a FIFO would give its
+  // content to the first reader only, a device such as /dev/zero never end.
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    file_error(unit_, path_, 0, "is a folder, not a file");
+    if (S_ISDIR(st.st_mode)) file_error(unit_, path_, 0, "is a folder, not a file");
+    file_error(unit_, path_, 0,
+               std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
   }
 }
 
@@ -49,6 +71,7 @@ void LineSource::start_at(std::uint64_t offset) {
   line_number_ = 0;
   // A byte-order mark can only stand at the start of the file.
   first_block_ = offset == 0;
+  from_start_ = offset == 0;
 }
 
 bool LineSource::refill() {
@@ -59,8 +82,18 @@ bool LineSource::refill() {
     filled_ -= pos_;
     pos_ = 0;
   }
-  // A line longer than the buffer: grow it (rare, never per line in a normal file).
-  if (filled_ == buf_.size()) buf_.resize(buf_.size() * 2);
+  // A line longer than the buffer: grow it (rare, never per line in a normal
+  // file), up to room for the longest line and its CR LF.
+  if (filled_ == buf_.size()) {
+    if (filled_ >= kMaxLineBytes + 2) {
+      if (line_number_ == 0) check_line_ends(std::string_view(buf_.data(), filled_));
+      file_error(unit_, path_, line_number_ + 1,
+                 "the line is longer than " + std::to_string(kMaxLineBytes) +
+                     " bytes; no line of an export or of the control file comes near that length, so this is not "
+                     "such a file");
+    }
+    buf_.resize(std::min(buf_.size() * 2, kMaxLineBytes + 2));
+  }
   for (;;) {
     const ssize_t r = ::read(fd_, buf_.data() + filled_, buf_.size() - filled_);
     if (r < 0) {
@@ -79,6 +112,15 @@ bool LineSource::refill() {
     }
     return true;
   }
+}
+
+void LineSource::check_line_ends(std::string_view first_line) const {
+  // Lines ended by a CR alone make the whole file one line without a line
+  // end: every reader would report a missing line or a single point instead.
+  if (!from_start_ || first_line.find('\r') == std::string_view::npos) return;
+  file_error(unit_, path_, 0,
+             "its lines end with a CR alone (the line end of classic Mac OS text files); the converter reads lines "
+             "ended by LF or CR LF: convert the file's line ends");
 }
 
 bool LineSource::next_line(std::string_view& line) {
@@ -103,7 +145,8 @@ bool LineSource::next_line(std::string_view& line) {
       if (end > start && end[-1] == '\r') --end;
       line = std::string_view(start, static_cast<std::size_t>(end - start));
       line_offset_ = base_ + static_cast<std::uint64_t>(start - buf_.data());
-      ++line_number_;
+      // A file without any LF: a CR in it can only be a line end.
+      if (++line_number_ == 1) check_line_ends(line);
       return true;
     }
   }

@@ -3,9 +3,11 @@
 //
 // Lines end with LF or CR LF; the line end is never part of the line. A
 // UTF-8 byte-order mark at the start of the file is skipped. Every failure
-// (missing file, a folder instead of a file, a read error, an unexpected end
-// of file, an unreadable value) ends the run with a file-layer error that
-// names the unit, the file, the line and the offending text.
+// (missing file, a folder or another file that is not a regular one, a read
+// error, a line longer than kMaxLineBytes, lines ended by a CR alone, an
+// unexpected end of file, an unreadable value) ends the run with a
+// file-layer error that names the unit, the file, the line and the
+// offending text.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,13 @@
 #include <vector>
 
 namespace wk {
+
+// The longest line read, without its line end. An export line holds at
+// most nine numbers, some 250 bytes, and a control line a file name of 200
+// characters; 4 MiB is thousands of times either, keeps a remark of a
+// megabyte readable, and bounds the buffer of a file that is no text (a
+// line of zeros without end) at 4 MiB instead of all memory.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 22;
 
 class LineSource {
  public:
@@ -45,6 +54,9 @@ class LineSource {
 
  private:
   bool refill();
+  // Ends the run when the first line of a file read from its start, taken
+  // without any LF, holds a CR: the file's lines end with a CR alone.
+  void check_line_ends(std::string_view first_line) const;
 
   int unit_;
   std::string path_;
@@ -55,6 +67,7 @@ class LineSource {
   std::size_t filled_ = 0;
   bool eof_ = false;
   bool first_block_ = true;
+  bool from_start_ = true;  // read from offset 0, not from start_at
   long line_number_ = 0;
   std::uint64_t line_offset_ = 0;
 };

@@ -1,44 +1,100 @@
 #include "io/out_file.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "io/error.hpp"
 
 namespace wk {
 
+namespace {
+
+// The files an interrupted run settles: the Keep file whose buffered bytes
+// go out (the log) and the temporary of the Replace file (the field map).
+// Set on the main thread, read by the interrupt handler, which runs there too.
+std::atomic<OutFile*> g_keep{nullptr};
+std::atomic<const char*> g_temp{nullptr};
+
+// Names tried for the temporary before giving up: a name that exists (a
+// temporary left by a killed run of the same process number, or a planted
+// link) is never opened, the next one is tried.
+constexpr int kTempNames = 100;
+
+// Blocks SIGINT and SIGTERM for the life of the object: the interrupt
+// handler must not see a flush half done.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, SIGINT);
+    sigaddset(&s, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &s, &old_);
+  }
+  ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+}  // namespace
+
 OutFile::OutFile(int unit, std::string path, Mode mode, std::size_t buffer_bytes)
     : unit_(unit), path_(std::move(path)), mode_(mode), buf_(buffer_bytes < 256 ? 256 : buffer_bytes) {
-  std::string open_path = path_;
-  if (mode_ == Mode::Replace) {
-    // Same folder as the target, so that the final rename stays on one file system.
-    temp_path_ = path_ + ".tmp" + std::to_string(::getpid());
-    open_path = temp_path_;
+  if (mode_ != Mode::Replace) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (mode_ == Mode::Rewrite ? O_TRUNC : 0), 0644);
+    if (fd_ < 0) fail("cannot open for writing", errno);
+    if (mode_ == Mode::Keep) g_keep.store(this);
+    return;
   }
-  fd_ = ::open(open_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A new file of our own beside the target (so that the final rename stays
+  // on one file system): O_EXCL never opens a file or follows a link that is
+  // already there.
+  const std::string base = path_ + ".tmp" + std::to_string(::getpid());
+  for (int k = 0; k < kTempNames; ++k) {
+    temp_path_ = k == 0 ? base : base + "." + std::to_string(k);
+    fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ >= 0 || errno != EEXIST) break;
+  }
   if (fd_ < 0) {
     const int err = errno;
     temp_path_.clear();
     fail("cannot open for writing", err);
   }
+  g_temp.store(temp_path_.c_str());
 }
 
 OutFile::~OutFile() {
   if (fd_ >= 0) {
-    if (mode_ == Mode::Rewrite) {
+    if (mode_ != Mode::Replace) {
       // The log keeps every line written before an early end of the run.
       try {
         flush();
       } catch (...) {
       }
     }
-    ::close(fd_);
+    const int fd = fd_;
+    fd_ = -1;
+    ::close(fd);
   }
   if (!committed_ && !temp_path_.empty()) ::unlink(temp_path_.c_str());
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  OutFile* self = this;
+  g_keep.compare_exchange_strong(self, nullptr);
+  if (!temp_path_.empty()) {
+    const char* temp = temp_path_.c_str();
+    g_temp.compare_exchange_strong(temp, nullptr);
+  }
 }
 
 void OutFile::fail(std::string_view what, int err) {
@@ -65,6 +121,9 @@ void OutFile::drain(const char* data, std::size_t n) {
 
 void OutFile::flush() {
   if (fd_ < 0 || len_ == 0) return;
+  // The Keep file's bytes are written out by an interrupt too: never both.
+  std::optional<InterruptsHeld> held;
+  if (g_keep.load() == this) held.emplace();
   const std::size_t n = len_;
   len_ = 0;
   drain(buf_.data(), n);
@@ -82,7 +141,7 @@ void OutFile::write_slow(const char* data, std::size_t n) {
     return;
   }
   std::memcpy(buf_.data(), data, n);
-  len_ = n;
+  publish(n);
 }
 
 void OutFile::commit() {
@@ -92,8 +151,68 @@ void OutFile::commit() {
   if (::close(fd) != 0) fail("write error on close", errno);
   if (mode_ == Mode::Replace) {
     if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) fail("cannot replace the file", errno);
+    // The name may be taken by another file from now on.
+    const char* temp = temp_path_.c_str();
+    g_temp.compare_exchange_strong(temp, nullptr);
   }
   committed_ = true;
+}
+
+namespace {
+
+bool is_regular(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+bool OutFile::try_lock() {
+  // Only a file of its own is locked: a log linked to a device such as
+  // /dev/null is shared by every folder.
+  if (!is_regular(fd_)) return true;
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return false;
+    fail("cannot lock", errno);
+  }
+  // The lock belongs to the open file and lasts while any descriptor of it
+  // is open: this one keeps it after commit() has closed fd_.
+  lock_fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (lock_fd_ < 0) fail("cannot lock", errno);
+  return true;
+}
+
+void OutFile::truncate() {
+  if (is_regular(fd_) && ::ftruncate(fd_, 0) != 0) fail("cannot open for writing", errno);
+}
+
+bool OutFile::is_file(const std::string& path) const {
+  struct stat mine, theirs;
+  return ::fstat(fd_ >= 0 ? fd_ : lock_fd_, &mine) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+void OutFile::settle_after_interrupt() noexcept {
+  if (const char* temp = g_temp.load()) ::unlink(temp);
+  OutFile* keep = g_keep.load();
+  if (keep == nullptr) return;
+  const int fd = *static_cast<volatile int*>(&keep->fd_);
+  std::size_t n = *static_cast<volatile std::size_t*>(&keep->len_);
+  std::atomic_signal_fence(std::memory_order_acquire);
+  const char* p = keep->buf_.data();
+  while (fd >= 0 && n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
 }
 
 }  // namespace wk

@@ -1,15 +1,20 @@
 // Buffered output file of the file layer.
 //
 // Every write is checked; a failure ends the run with a file-layer error
-// naming the unit and the file. Two modes:
-//  - Mode::Rewrite: the file is created or truncated in place (the log).
-//  - Mode::Replace: the bytes go to a temporary file in the same folder, and
-//    commit() renames it over the target only after the last write and the
-//    close have succeeded, so a failed run never leaves a truncated field map
-//    or damages an earlier one. An uncommitted temporary is removed by the
-//    destructor.
+// naming the unit and the file. Three modes:
+//  - Mode::Rewrite: the file is created or truncated in place.
+//  - Mode::Keep: the file is opened, or created, without losing what it
+//    holds (the log): truncate() empties it once the run knows it may.
+//  - Mode::Replace: the bytes go to a new temporary file in the same folder,
+//    and commit() renames it over the target only after the last write and
+//    the close have succeeded, so a failed run never leaves a truncated field
+//    map or damages an earlier one. An uncommitted temporary is removed by
+//    the destructor.
+// An interrupted run (interrupt.hpp) removes the temporary of the open
+// Replace file and writes out the buffered bytes of the open Keep file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -20,7 +25,7 @@ namespace wk {
 
 class OutFile {
  public:
-  enum class Mode { Rewrite, Replace };
+  enum class Mode { Rewrite, Keep, Replace };
 
   OutFile(int unit, std::string path, Mode mode = Mode::Rewrite, std::size_t buffer_bytes = 1 << 20);
   ~OutFile();
@@ -30,7 +35,7 @@ class OutFile {
   void write(const char* data, std::size_t n) {
     if (n <= buf_.size() - len_) {
       std::memcpy(buf_.data() + len_, data, n);
-      len_ += n;
+      publish(n);
       return;
     }
     write_slow(data, n);
@@ -43,16 +48,35 @@ class OutFile {
     if (buf_.size() - len_ < n) make_room(n);
     return buf_.data() + len_;
   }
-  void commit_tail(std::size_t n) { len_ += n; }
+  void commit_tail(std::size_t n) { publish(n); }
 
   void flush();
   // Flushes, closes and, in Replace mode, renames the temporary over the target.
   void commit();
 
+  // Keep mode. Takes an exclusive lock (flock) on a regular file, held until
+  // the object is destroyed; false when another process holds a lock on it.
+  bool try_lock();
+  // Keep mode, before the first write: empties a regular file.
+  void truncate();
+  // True when path names this very file (same device and inode, links followed).
+  bool is_file(const std::string& path) const;
+
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
 
+  // For the interrupt handler only, async-signal-safe: removes the temporary
+  // of the Replace file not yet committed and writes out the bytes buffered
+  // for the Keep file.
+  static void settle_after_interrupt() noexcept;
+
  private:
+  // The buffered bytes grow by n. The fence keeps the bytes ahead of the new
+  // count for an interrupt handler that writes them out (no instruction).
+  void publish(std::size_t n) {
+    std::atomic_signal_fence(std::memory_order_release);
+    len_ += n;
+  }
   void write_slow(const char* data, std::size_t n);
   void make_room(std::size_t n);
   void drain(const char* data, std::size_t n);
@@ -63,9 +87,14 @@ class OutFile {
   std::string temp_path_;
   Mode mode_;
   int fd_ = -1;
+  int lock_fd_ = -1;  // a second descriptor of the Keep file, holding the lock past commit()
   bool committed_ = false;
   std::vector<char> buf_;
   std::size_t len_ = 0;
 };
+
+// True when both paths name one file (same device and inode, links
+// followed); false when either cannot be looked at.
+bool same_file(const std::string& a, const std::string& b);
 
 }  // namespace wk

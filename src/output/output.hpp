@@ -4,6 +4,7 @@
 #include <string>
 
 #include "io/list_writer.hpp"
+#include "io/out_file.hpp"
 #include "model/run_data.hpp"
 
 namespace wk {
@@ -12,9 +13,14 @@ namespace wk {
 // digits, or two asterisks when the number needs more than two characters.
 std::string field_map_name(std::int32_t fnum);
 
-// Logs the file name, stops on a format code other than 0, 1, 2, and writes
-// the field map in that format (replacing an earlier file only on success).
-void write_field_map(RunData& d, ListWriter& log);
+// Logs the file name, stops on a format code other than 0, 1, 2, and opens
+// the new field map: a temporary file beside its target, put in place (over
+// an earlier map) only by its commit().
+OutFile open_field_map(const RunData& d, ListWriter& log);
+
+// Writes the whole field map in its format to the file open_field_map
+// opened (flushed, not yet in place).
+void write_field_map(const RunData& d, OutFile& map);
 
 // The five summary lines that end the log.
 void write_summary(const RunData& d, ListWriter& log);

@@ -11,8 +11,10 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <string>
 #include <vector>
 
+#include "io/error.hpp"
 #include "io/two_threads.hpp"
 
 namespace wk {
@@ -170,8 +172,7 @@ void size_output_arrays(RunData& d) {
   });
 }
 
-void interpolate_output(RunData& d) {
-  const OutputStencils st = output_stencils(d);
+void interpolate_output(RunData& d, const OutputStencils& st) {
   // Two halves of the z range; the slices are disjoint, so the result does
   // not depend on the split.
   const int half = d.Noz / 2;
@@ -179,6 +180,41 @@ void interpolate_output(RunData& d) {
     if (part == 0) interpolate_slices(d, st, 0, half);
     if (part == 1) interpolate_slices(d, st, half, d.Noz);
   });
+}
+
+// "x from A to B, y from C to D, z from E to F cm" for a grid's extent.
+std::string extent_text(const double* min, const double* max) {
+  std::string s;
+  const char* axis[3] = {"x", "y", "z"};
+  for (int a = 0; a < 3; ++a) {
+    s += a == 0 ? "" : ", ";
+    s += std::string(axis[a]) + " from " + message_number(min[a]) + " to " + message_number(max[a]);
+  }
+  return s + " cm";
+}
+
+// Output nodes outside the full grid are written as 0: none inside would
+// make a map of zeros (refused), some outside is worth a warning.
+void check_output_inside(RunData& d, const OutputStencils& st) {
+  const auto inside = [](const std::vector<AxisStencil>& axis) {
+    return std::count_if(axis.begin(), axis.end(), [](const AxisStencil& s) { return s.inside; });
+  };
+  const long in_nodes = static_cast<long>(inside(st.x) * inside(st.y) * inside(st.z));
+  const long nodes = static_cast<long>(d.Nox) * d.Noy * d.Noz;
+  if (in_nodes == nodes) return;
+  const double out_min[3] = {d.Xmin, d.Ymin, d.Zmin};
+  const double out_max[3] = {d.Xmax, d.Ymax, d.Zmax};
+  const double full_min[3] = {d.Xi(1), d.Yi(1), d.Zi(1)};
+  const double full_max[3] = {d.Xi(d.Nix), d.Yi(d.Niy), d.Zi(d.Niz)};
+  const std::string grids = "the output grid spans " + extent_text(out_min, out_max) + " (aper and elen, control "
+                            "file lines 10 and 11), the full grid of the exports " +
+                            extent_text(full_min, full_max) + " (their coordinates times scale, line 13)";
+  if (in_nodes == 0) {
+    refuse("no node of the output grid lies inside the full grid, so every value of the field map would be 0: " +
+           grids);
+  }
+  d.warnings.push_back(std::to_string(nodes - in_nodes) + " of the " + std::to_string(nodes) +
+                       " output nodes lie outside the full grid and are written as 0: " + grids);
 }
 
 }  // namespace
@@ -209,9 +245,15 @@ void build_output_grid(RunData& d, ListWriter& log) {
   log.record(kLogSeparator);
 
   FieldArray* out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
+  const bool copy = output_is_full_grid(d);
+  OutputStencils st;
+  if (!copy) {
+    st = output_stencils(d);
+    check_output_inside(d, st);
+  }
   size_output_arrays(d);
 
-  if (output_is_full_grid(d)) {
+  if (copy) {
     log.record(" Same symmetry and grid, No need for interpolation", ", Simply write the field ...");
     // Same counts, so the same x-fastest layout: the arrays copy as a whole.
     const FieldArray* full[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
@@ -223,7 +265,7 @@ void build_output_grid(RunData& d, ListWriter& log) {
     return;
   }
   log.record(" Symmetry or grid are different, Interpolate ...");
-  interpolate_output(d);
+  interpolate_output(d, st);
 }
 
 }  // namespace wk

@@ -1,10 +1,9 @@
-// Control file, output grid checks, physical constants and the first-line
-// check of the E export.
+// Control file, the checks of its values and the physical constants.
+#include <cmath>
 #include <string>
 
 #include "io/error.hpp"
 #include "io/line_source.hpp"
-#include "io/number_scan.hpp"
 #include "run/run.hpp"
 
 namespace wk {
@@ -52,6 +51,24 @@ void read_control_file(RunData& d) {
   d.Noz = counts[2];
 }
 
+namespace {
+
+// A length, a frequency or a factor of the control file that must be a
+// finite number above 0.
+void check_positive(double v, const char* what, int line, const char* why) {
+  if (std::isfinite(v) && v > 0) return;
+  refuse(std::string(what) + " " + message_number(v) + " (control file line " + std::to_string(line) +
+         ") must be a finite number above 0: " + why);
+}
+
+void check_file_name(const std::string& name, const char* what, int line) {
+  if (name.find('\0') == std::string::npos) return;
+  refuse(std::string("the file name of the ") + what + " (control file line " + std::to_string(line) + ") " +
+         shown_name(name) + " holds a NUL byte, which ends a file name: only the part before it would be opened");
+}
+
+}  // namespace
+
 void check_control_values(const RunData& d) {
   if (d.Noz > kMaxNz || d.Nox > kMaxNxy || d.Noy > kMaxNxy) stop(" Output grid larger than max KAVEN grid ");
   if (d.Nox < 2 || d.Noy < 2 || d.Noz < 2) {
@@ -65,6 +82,19 @@ void check_control_values(const RunData& d) {
       refuse(std::string("input symmetry key of the ") + axis[a] + " axis is " + std::to_string(keys[a]) +
              " (control file line 5): a key must be 0, 1 or 2");
     }
+  }
+  check_file_name(d.Efile, "E-field export", 3);
+  check_file_name(d.Hfile, "H-field export", 4);
+  check_positive(d.freq, "the RF frequency", 9, "in Hz, it sets the displacement current of the Maxwell check");
+  check_positive(d.elen, "the element length L", 10, "the output grid spans z from -L/2 to L/2 cm");
+  check_positive(d.aper, "the aperture R", 11, "the output grid spans x and y from -R to R cm");
+  if (!std::isfinite(d.Fnorm)) {
+    refuse("the field normalisation factor Fnorm " + message_number(d.Fnorm) +
+           " (control file line 12) must be a finite number");
+  }
+  if (d.Fnorm == 0) {
+    refuse("the field normalisation factor Fnorm is 0 (control file line 12): every value of the field map would be "
+           "0; Fnorm multiplies E and B as read (1 keeps them)");
   }
 }
 
@@ -85,30 +115,6 @@ void compute_constants(RunData& d, ListWriter& log) {
   log.record(" freq= ", d.freq, " Hz ");
   log.record(" omeg= ", d.omeg, " rad*Hz ");
   log.record(kLogSeparator);
-}
-
-void check_first_line(RunData& d, ListWriter& log) {
-  LineSource src(kUnitE, d.Efile);
-  std::string_view line;
-  d.icplx = 0;
-  // The whole first line is looked at, however long: a solver writing nine
-  // values with many digits must not be taken for a real-only export.
-  if (src.next_line(line)) {
-    TokenCursor cur(line);
-    std::string_view tok;
-    double v[9];
-    int got = 0;
-    while (got < 9 && cur.next(tok)) {
-      if (!parse_real(tok, v[got])) src.fail(quote_token(tok) + " is not a real number");
-      ++got;
-    }
-    if (got == 9) {
-      log.record(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
-      d.icplx = 1;
-    }
-  }
-  log.record(d.icplx == 0 ? " Reading real field components only ..."
-                          : " Reading real & imaginary field components ...");
 }
 
 }  // namespace wk

@@ -2,6 +2,7 @@
 
 #include "conditioning/conditioning.hpp"
 #include "field/field.hpp"
+#include "io/error.hpp"
 #include "io/out_file.hpp"
 #include "output/output.hpp"
 #include "regrid/regrid.hpp"
@@ -11,17 +12,64 @@
 
 namespace wk {
 
+namespace {
+
+// Refuses a run that would destroy one of its inputs: an export (or the
+// control file) that is the log, which the run empties, or an export that is
+// the field map, which the run replaces. Files are compared, not names, so
+// that links and a second name of one file count as well.
+void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
+  const std::string map = field_map_name(d.fnum);
+  if (log_file.is_file(kControlFile)) {
+    refuse(std::string("the control file ") + kControlFile + " is the same file as the log " + kLogFile +
+           ", which the run empties: make the log a file of its own");
+  }
+  const struct {
+    const char* what;
+    const std::string& name;
+    int line;
+  } exports[] = {{"E export ", d.Efile, 3}, {"H export ", d.Hfile, 4}};
+  for (const auto& e : exports) {
+    const std::string named = e.what + e.name + " (control file line " + std::to_string(e.line) + ")";
+    if (log_file.is_file(e.name)) {
+      refuse(named + " is the same file as the log " + kLogFile +
+             ", which the run empties: give the export a name of its own");
+    }
+    if (same_file(e.name, map)) {
+      refuse(named + " is the same file as the field map " + map +
+             " (control file line 6), which the run replaces: give the export a name of its own or choose another "
+             "file number");
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<std::string> run_conversion() {
-  // The log comes first: created or rewritten before anything else happens,
-  // so that every later failure leaves the lines written up to it.
-  OutFile log_file(kUnitLog, kLogFile, OutFile::Mode::Rewrite);
+  // The log is opened without losing what it holds and locked for the whole
+  // run: a second run in the same folder ends here and touches nothing.
+  OutFile log_file(kUnitLog, kLogFile, OutFile::Mode::Keep);
+  if (!log_file.try_lock()) {
+    file_error(kUnitLog, kLogFile, 0,
+               "a conversion is already running in this folder (it holds the log); wait until it has ended");
+  }
   ListWriter log(log_file);
   RunData d;
 
-  read_control_file(d);
+  // The old log is emptied once the control file is read and no input is one
+  // of the run's outputs; a control file that cannot be read leaves it empty.
+  try {
+    read_control_file(d);
+  } catch (...) {
+    log_file.truncate();
+    throw;
+  }
+  refuse_inputs_that_are_outputs(d, log_file);
+  log_file.truncate();
+
   check_control_values(d);
   compute_constants(d, log);
-  check_first_line(d, log);
+  choose_line_layout(d, log);
 
   scan_input_grid(d, log);
   read_exports(d);
@@ -35,10 +83,15 @@ std::vector<std::string> run_conversion() {
   // Nothing reads the full-grid field after regridding: its memory (240 MB on
   // the largest grid) goes back before the field map is written.
   for (FieldArray* f : {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz}) f->release();
-  write_field_map(d, log);
+  OutFile map = open_field_map(d, log);
+  write_field_map(d, map);
   write_summary(d, log);
 
+  // The whole log is on disk before the map takes its place, and putting the
+  // map in place is the run's last act: a log that cannot be written ends
+  // the run with an earlier map as it was.
   log_file.commit();
+  map.commit();
   return std::move(d.warnings);
 }
 

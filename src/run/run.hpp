@@ -24,12 +24,11 @@ std::vector<std::string> run_conversion();
 // Reads the 14 lines of the control file into d.
 void read_control_file(RunData& d);
 // Stops when the output grid exceeds the KAVEN limits or has fewer than two
-// nodes on an axis, and refuses symmetry keys outside 0, 1, 2.
+// nodes on an axis; refuses symmetry keys outside 0, 1, 2, a file name
+// holding a NUL byte, freq, elen or aper not finite or not above 0, and an
+// Fnorm not finite or 0. Writes nothing: the log is still empty.
 void check_control_values(const RunData& d);
 // Computes the physical constants and writes the " Constants used " block.
 void compute_constants(RunData& d, ListWriter& log);
-// Looks at the first line of the E export: nine values select real and
-// imaginary parts (icplx = 1), fewer real parts only; writes the reading line.
-void check_first_line(RunData& d, ListWriter& log);
 
 }  // namespace wk

@@ -3,12 +3,16 @@
 // field map survives every failed run byte for byte with no temporary left.
 //
 // The base case is a quarter structure (keys 1 1 0) of 3 x 3 x 3 points,
-// x, y, z in {0, 1, 2}, z fastest, with Ez = 2 V/m and every other component
-// 0: it converts normally, so each case below fails for its one defect.
+// x, y, z in {0, 1, 2}, z fastest, with Ez = 2 V/m, H = (-y, x, 0) A/m
+// (circulating about the axis) and every other component 0, converted onto
+// an output grid inside its full grid: it converts normally and without a
+// warning, so each case below fails for its one defect.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,15 +38,18 @@ const char* const kMap = "eh_VRQ.#01";
 const char* const kLog = "wavecalc_to_kaven.log";
 const char* const kEarlierMap = "a field map of an earlier run\n";
 
-// The lines of the base export; complex exports carry the imaginary parts
-// 0 0 0 after the real parts.
-std::vector<std::string> base_lines(bool complex) {
+// The lines of the base E export, or of the H export; complex exports carry
+// E's real parts then 0 0 0, and H's field as imaginary parts after 0 0 0.
+std::vector<std::string> base_lines(bool complex, char field = 'E') {
   std::vector<std::string> lines;
   for (int x = 0; x <= 2; ++x)
     for (int y = 0; y <= 2; ++y)
       for (int z = 0; z <= 2; ++z) {
-        lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + " 0 0 2" +
-                        (complex ? " 0 0 0" : ""));
+        const std::string values =
+            field == 'E' ? " 0 0 2" : " " + std::to_string(-y) + " " + std::to_string(x) + " 0";
+        lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) +
+                        (complex && field == 'H' ? " 0 0 0" : "") + values +
+                        (complex && field == 'E' ? " 0 0 0" : ""));
       }
   return lines;
 }
@@ -53,11 +60,19 @@ std::string join(const std::vector<std::string>& lines, const char* eol = "\n") 
   return s;
 }
 
+// The base control file: z over the full grid's 2 cm (elen 2), x and y from
+// 0 to the 1 cm aperture.
+Control base_control() {
+  Control c;
+  c.elen = "2.0";
+  return c;
+}
+
 // Writes the base case (control file and both exports) into dir.
 void write_base_case(const fs::path& dir, bool complex = false) {
-  write_file(dir / "wavecalc_to_kaven.dat", Control{}.text());
+  write_file(dir / "wavecalc_to_kaven.dat", base_control().text());
   write_file(dir / "efield.txt", join(base_lines(complex)));
-  write_file(dir / "hfield.txt", join(base_lines(complex)));
+  write_file(dir / "hfield.txt", join(base_lines(complex, 'H')));
 }
 
 // The names in dir, sorted.
@@ -114,7 +129,8 @@ void expect_failures(const std::vector<BadCase>& cases) {
     std::set<std::string> before = names_in(dir.path());
     before.insert(kLog);
 
-    const auto r = run_converter(dir.path());
+    // A run that hangs (on a FIFO, a device) fails the case instead.
+    const auto r = run_converter(dir.path(), "timeout 60");
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
     const std::string prefix = c.err.front() == ' ' ? "" : "wavecalc_to_kaven: ";
@@ -176,7 +192,7 @@ TEST(BadInputE2E, FoldersWhereFilesBelong) {
        2, "unit 1 (wavecalc_to_kaven.dat): is a folder, not a file", ""},
       {"E export named by a folder",
        [](const fs::path& d) {
-         Control c;
+         Control c = base_control();
          c.efile = "exports";
          fs::create_directory(d / "exports");
          write_file(d / "wavecalc_to_kaven.dat", c.text());
@@ -191,7 +207,7 @@ TEST(BadInputE2E, FoldersWhereFilesBelong) {
       // The control file names a path inside a folder that does not exist.
       {"E export in a missing folder",
        [](const fs::path& d) {
-         Control c;
+         Control c = base_control();
          c.efile = "solver/efield.txt";
          write_file(d / "wavecalc_to_kaven.dat", c.text());
        },
@@ -223,8 +239,11 @@ TEST(BadInputE2E, FolderInPlaceOfTheLogOrTheMap) {
     EXPECT_EQ(names_in(dir / kMap), std::set<std::string>{"note.txt"});
     EXPECT_EQ(names_in(dir.path()),
               (std::set<std::string>{"wavecalc_to_kaven.dat", "efield.txt", "hfield.txt", kLog, kMap}));
-    // The log has run to the file-name line.
-    EXPECT_TRUE(ends_with(read_file(dir / kLog), crlf_lines({"  Output field file name = eh_VRQ.#01"})));
+    // The map is put in place after the log is complete: the log holds the
+    // file-name line and the summary.
+    const std::string log = read_file(dir / kLog);
+    EXPECT_NE(log.find(crlf_lines({"  Output field file name = eh_VRQ.#01"})), std::string::npos);
+    EXPECT_TRUE(ends_with(log, crlf_lines({"  Field Z limits =   -1.00000000000000        1.00000000000000     "})));
   }
 }
 
@@ -262,7 +281,7 @@ TEST(BadInputE2E, MegabyteRemarksAreIgnored) {
   const std::string remark = " " + std::string(1 << 20, 'r');
   TempDir dir;
   write_base_case(dir.path());
-  Control c;
+  Control c = base_control();
   c.fnorm += remark;
   write_file(dir / "wavecalc_to_kaven.dat", c.text());
   for (const char* name : {"efield.txt", "hfield.txt"}) {
@@ -378,7 +397,7 @@ TEST(BadInputE2E, ScaleThatWouldMirrorOrCollapseTheGrid) {
   expect_failures({
       {"negative scale",
        [](const fs::path& d) {
-         Control c;
+         Control c = base_control();
          c.scale = "-1.0";
          write_file(d / "wavecalc_to_kaven.dat", c.text());
        },
@@ -388,12 +407,230 @@ TEST(BadInputE2E, ScaleThatWouldMirrorOrCollapseTheGrid) {
        test::constants_log_block_1_3GHz() + kRealOnly + block_scaled_by_minus_one},
       {"zero scale",
        [](const fs::path& d) {
-         Control c;
+         Control c = base_control();
          c.scale = "0";
          write_file(d / "wavecalc_to_kaven.dat", c.text());
        },
        1, "the scale factor 0 (control file line 13) must be a finite number other than 0", "*"},
   });
+}
+
+// Writes the base control file with one change.
+void set_control(const fs::path& d, const std::function<void(Control&)>& change) {
+  Control c = base_control();
+  change(c);
+  write_file(d / "wavecalc_to_kaven.dat", c.text());
+}
+
+TEST(BadInputE2E, ControlValuesThatCannotDescribeAnElement) {
+  const std::string above_0 = " must be a finite number above 0: ";
+  expect_failures({
+      {"element length NaN", [](const fs::path& d) { set_control(d, [](Control& c) { c.elen = "NaN"; }); }, 1,
+       "the element length L nan (control file line 10)" + above_0 + "the output grid spans z from -L/2 to L/2 cm",
+       ""},
+      {"aperture 0", [](const fs::path& d) { set_control(d, [](Control& c) { c.aper = "0"; }); }, 1,
+       "the aperture R 0 (control file line 11)" + above_0 + "the output grid spans x and y from -R to R cm", ""},
+      {"frequency below 0", [](const fs::path& d) { set_control(d, [](Control& c) { c.freq = "-1.3e9"; }); }, 1,
+       "the RF frequency -1300000000 (control file line 9)" + above_0 +
+           "in Hz, it sets the displacement current of the Maxwell check",
+       ""},
+      {"Fnorm infinite", [](const fs::path& d) { set_control(d, [](Control& c) { c.fnorm = "Infinity"; }); }, 1,
+       "the field normalisation factor Fnorm inf (control file line 12) must be a finite number", ""},
+      {"Fnorm 0: a map of zeros", [](const fs::path& d) { set_control(d, [](Control& c) { c.fnorm = "0"; }); }, 1,
+       "the field normalisation factor Fnorm is 0 (control file line 12): every value of the field map would be 0; "
+       "Fnorm multiplies E and B as read (1 keeps them)",
+       ""},
+      {"NUL in a file name",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.efile = std::string("efield.txt\0junk", 15); }); },
+       1,
+       "the file name of the E-field export (control file line 3) \"efield.txt\\x00junk\" holds a NUL byte, which "
+       "ends a file name: only the part before it would be opened",
+       ""},
+  });
+}
+
+TEST(BadInputE2E, FieldsThatWouldGiveAWrongMap) {
+  expect_failures({
+      // scale 0.001 instead of 1: the full grid shrinks to +-0.002 cm, and
+      // with 10 z nodes no output node lies inside it.
+      {"output grid outside the full grid",
+       [](const fs::path& d) {
+         set_control(d, [](Control& c) {
+           c.scale = "0.001";
+           c.counts = "5 5 10";
+         });
+       },
+       1,
+       "no node of the output grid lies inside the full grid, so every value of the field map would be 0: the "
+       "output grid spans x from 0 to 1, y from 0 to 1, z from -1 to 1 cm (aper and elen, control file lines 10 and "
+       "11), the full grid of the exports x from -0.002 to 0.002, y from -0.002 to 0.002, z from -0.001 to 0.001 cm "
+       "(their coordinates times scale, line 13)",
+       "*"},
+      {"the E export named as the H export",
+       [](const fs::path& d) {
+         write_base_case(d, true);
+         set_control(d, [](Control& c) { c.hfile = "efield.txt"; });
+       },
+       1,
+       "H export efield.txt: H is 0 at every point in the columns read, 7 to 9 (HxIm, HyIm, HzIm: the imaginary "
+       "parts, with 9 values per line); a cavity mode has both an electric and a magnetic field, so the magnetic "
+       "field is missing: check that the exports are the E and the H export of one mode, with the same columns",
+       "*"},
+      {"9 columns of H against 6 of E",
+       [](const fs::path& d) { write_file(d / "hfield.txt", join(base_lines(true, 'H'))); }, 1,
+       "H export hfield.txt: its first data line (line 1) holds 9 or more values, the first data line of E export "
+       "efield.txt (line 1) 6 values; both exports must have the same columns (x y z and 3 real parts, or x y z, 3 "
+       "real and 3 imaginary parts)",
+       kLogToGridBlock},
+      {"a value that overflows through Fnorm",
+       [](const fs::path& d) {
+         set_control(d, [](Control& c) { c.fnorm = "1000"; });
+         set_line(d / "hfield.txt", 14, "1 1 1 -1 1.5e308 0");
+       },
+       1,
+       "By at the full-grid node (2, 2, 2), at (-1, -1, 0) cm, is -inf gauss after normalisation with Fnorm 1000 "
+       "(control file line 12); a field map value must be finite and within 1e+300 in magnitude, so that the "
+       "interpolation cannot overflow: check Fnorm and the export's values",
+       "*"},
+      {"E export cut at a plane, H export whole",
+       [](const fs::path& d) { edit_line(d / "efield.txt", 19, [](auto& l, int i) { l.resize(i); }); }, 1,
+       "H export hfield.txt, line 19: a point follows the last of the 18 points of the input grid (2 x 3 x 3, as "
+       "the E export's scan found it); the export holds more points than that grid, so the E export is cut short "
+       "or the two exports come from different runs",
+       "*"},
+      {"points after a line that is not one",
+       [](const fs::path& d) { set_line(d / "efield.txt", 20, "2 0 1x 0 0 2"); }, 1,
+       "E export efield.txt, line 21: a point follows line 20, which does not hold three numbers and so ended the "
+       "points of the export; only a footer may follow them: correct line 20 or remove it",
+       "*"},
+  });
+}
+
+TEST(BadInputE2E, FilesThatAreNoTextExports) {
+  expect_failures({
+      {"a FIFO as the E export",
+       [](const fs::path& d) {
+         fs::remove(d / "efield.txt");
+         ASSERT_EQ(::mkfifo((d / "efield.txt").c_str(), 0600), 0);
+       },
+       2, "unit 2 (efield.txt): is a FIFO, not a regular file; the converter reads regular files only",
+       test::constants_log_block_1_3GHz()},
+      {"/dev/zero as the control file",
+       [](const fs::path& d) {
+         fs::remove(d / "wavecalc_to_kaven.dat");
+         fs::create_symlink("/dev/zero", d / "wavecalc_to_kaven.dat");
+       },
+       2,
+       "unit 1 (wavecalc_to_kaven.dat): is a character device, not a regular file; the converter reads regular "
+       "files only",
+       ""},
+      {"a line of 5 MB",
+       [](const fs::path& d) { write_file(d / "hfield.txt", join(base_lines(false, 'H')) + std::string(5 << 20, '1')); },
+       2,
+       "unit 3 (hfield.txt), line 28: the line is longer than 4194304 bytes; no line of an export or of the control "
+       "file comes near that length, so this is not such a file",
+       kLogToGridBlock},
+  });
+}
+
+TEST(BadInputE2E, MessagesNameTheRealFault) {
+  expect_failures({
+      {"NaN coordinate in the first plane", [](const fs::path& d) { set_line(d / "efield.txt", 5, "nan 1 1 0 0 2"); },
+       1, "E export efield.txt, line 5: the value of x is nan; a coordinate must be a finite number",
+       test::constants_log_block_1_3GHz() + kRealOnly},
+      // Coordinates that overflow when scaled once gave nodes at NaN.
+      {"coordinates beyond 1e300",
+       [](const fs::path& d) {
+         set_control(d, [](Control& c) { c.scale = "1e-300"; });
+         edit_line(d / "efield.txt", 1, [](auto& l, int) {
+           for (auto& line : l) line.replace(0, 1, line.substr(0, 1) + "e300");
+         });
+       },
+       1,
+       "E export efield.txt: its x coordinates run from 0 to 2e+300, times the scale factor 1e-300 (control file "
+       "line 13) from 0 to 2 cm; coordinates beyond 1e+300 in magnitude, as read or scaled, leave no room for the "
+       "grid's steps: check the scale factor",
+       "*"},
+      {"a bad last line", [](const fs::path& d) { set_line(d / "efield.txt", 27, "2 2 2.0.0 0 0 2"); }, 1,
+       "E export efield.txt, line 27: the line does not hold three numbers, and the 26 points before it are not a "
+       "whole number of planes of 9 points (3 rows of 3 points along z), so it is no footer: a point is written "
+       "wrong there, or the export is truncated",
+       "*"},
+      {"the last two lines swapped",
+       [](const fs::path& d) {
+         edit_line(d / "efield.txt", 26, [](auto& l, int i) { std::swap(l[i], l[i + 1]); });
+       },
+       1,
+       "E export efield.txt: its last point (2, 2, 1) does not end a row and a plane as the first row and plane "
+       "end, at z = 2 and y = 2; the grid's range is taken from the last point, so the last lines are out of order, "
+       "or a line is missing or repeated near the end",
+       "*"},
+      {"CR-only line ends",
+       [](const fs::path& d) {
+         std::string text = read_file(d / "efield.txt");
+         std::replace(text.begin(), text.end(), '\n', '\r');
+         write_file(d / "efield.txt", text);
+       },
+       2,
+       "unit 2 (efield.txt): its lines end with a CR alone (the line end of classic Mac OS text files); the "
+       "converter reads lines ended by LF or CR LF: convert the file's line ends",
+       test::constants_log_block_1_3GHz()},
+      {"control bytes in a file name",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.efile = "ef\x1b[31mield\a.txt"; }); }, 2,
+       "unit 2 (\"ef\\x1b[31mield\\x07.txt\"): file not found", test::constants_log_block_1_3GHz()},
+  });
+}
+
+// Runs that end normally: exit status 0, the map written, and on stderr
+// exactly the warnings given.
+TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
+  const std::string no_comparison = "wavecalc_to_kaven: warning: the Maxwell check compared E with B in no slice: ";
+  const struct {
+    std::string name;
+    std::function<void(const fs::path&)> make;
+    std::string err;
+  } cases[] = {
+      {"no Ez on the axis (a dipole-like field)",
+       [](const fs::path& d) {
+         std::vector<std::string> lines = base_lines(false);
+         for (auto& l : lines) l.replace(l.size() - 5, 5, "2 0 0");
+         write_file(d / "efield.txt", join(lines));
+       },
+       no_comparison + "Ez on the axis is 0 in every slice, as in a dipole mode\n"},
+      {"an aperture beyond the exported grid",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.aper = "10"; }); },
+       no_comparison +
+           "the circulation of B on the circle r = aper/2 = 5 cm is 0 in every slice; the circle reaches beyond the "
+           "full grid (x from -2 to 2, y from -2 to 2 cm), where B counts as 0\n"
+           "wavecalc_to_kaven: warning: 264 of the 275 output nodes lie outside the full grid and are written as 0: "
+           "the output grid spans x from 0 to 10, y from 0 to 10, z from -1 to 1 cm (aper and elen, control file "
+           "lines 10 and 11), the full grid of the exports x from -2 to 2, y from -2 to 2, z from -1 to 1 cm (their "
+           "coordinates times scale, line 13)\n"},
+      // x in steps of 1e40 cm, and line 10 of both exports 0.2 steps off its
+      // node at x = 1e40, an offset beyond the range of a float: the exports
+      // still agree.
+      {"the same point off its node in both exports, far from 0",
+       [](const fs::path& d) {
+         for (const char* name : {"efield.txt", "hfield.txt"}) {
+           edit_line(d / name, 1, [](auto& l, int) {
+             for (std::size_t i = 0; i < l.size(); ++i) l[i].replace(0, 1, (i == 9 ? "1.2" : l[i].substr(0, 1)) + "e40");
+           });
+         }
+       },
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_base_case(dir.path());
+    c.make(dir.path());
+    write_file(dir / kMap, kEarlierMap);
+    const auto r = run_converter(dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(read_file(dir / kMap) == kEarlierMap) << "no map was written";
+    EXPECT_EQ(read_file(dir / kLog).find("warning"), std::string::npos);
+  }
 }
 
 TEST(BadInputE2E, SixDigitCoordinatesPassOnTheLargestGrid) {
@@ -405,17 +642,21 @@ TEST(BadInputE2E, SixDigitCoordinatesPassOnTheLargestGrid) {
   Control c;
   c.out_keys = "0 0 0";
   c.counts = "3 3 11";
+  c.elen = "1.0";  // the output grid: the full grid's +-0.5 cm on every axis
+  c.aper = "0.5";
   write_file(dir / "wavecalc_to_kaven.dat", c.text());
-  std::string e;
+  std::string e, h;
   char line[96];
   for (int x = 0; x <= 1; ++x)
     for (int y = 0; y <= 1; ++y)
       for (int k = 0; k <= 8000; ++k) {
         std::snprintf(line, sizeof line, "%.6g %.6g %.6g 0 0 2\n", 0.5 * x, 0.5 * y, 1 + k / 8000.0);
         e += line;
+        std::snprintf(line, sizeof line, "%.6g %.6g %.6g %d %d 0\n", 0.5 * x, 0.5 * y, 1 + k / 8000.0, -y, x);
+        h += line;
       }
   write_file(dir / "efield.txt", e);
-  write_file(dir / "hfield.txt", e);
+  write_file(dir / "hfield.txt", h);
   const auto r = run_converter(dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -438,34 +679,37 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
     for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, 1, to);
     return s;
   };
-  const std::string control = Control{}.text();
+  const std::string control = base_control().text();
+  using Form = std::function<std::string(const std::vector<std::string>&)>;
+  const Form plain_form = [](const std::vector<std::string>& l) { return join(l); };
   const struct {
     const char* name;
     std::string control;
-    std::string exports;
+    Form exports;  // the text of an export from its lines
   } cases[] = {
-      {"CR LF control file", replace_all(control, "\n", "\r\n"), join(base_lines(false))},
-      {"tabs in the control file", replace_all(control, " ", "\t"), join(base_lines(false))},
-      {"byte-order mark on the control file", "\xEF\xBB\xBF" + control, join(base_lines(false))},
+      {"CR LF control file", replace_all(control, "\n", "\r\n"), plain_form},
+      {"tabs in the control file", replace_all(control, " ", "\t"), plain_form},
+      {"byte-order mark on the control file", "\xEF\xBB\xBF" + control, plain_form},
       // A file name followed by blanks, a tab and a CR keeps only the name.
       {"trailing blanks after the names",
        [&] {
-         Control c;
+         Control c = base_control();
          c.efile += "  \t";
          c.hfile += "\t \r";
          return c.text();
        }(),
-       join(base_lines(false))},
-      {"CR LF exports", control, join(base_lines(false), "\r\n")},
-      {"byte-order mark on the exports", control, "\xEF\xBB\xBF" + join(base_lines(false))},
-      {"tab- and comma-separated exports", control, replace_all(join(base_lines(false)), " ", ",\t")},
+       plain_form},
+      {"CR LF exports", control, [](const auto& l) { return join(l, "\r\n"); }},
+      {"byte-order mark on the exports", control, [](const auto& l) { return "\xEF\xBB\xBF" + join(l); }},
+      {"tab- and comma-separated exports", control,
+       [&](const auto& l) { return replace_all(join(l), " ", ",\t"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     write_file(dir / "wavecalc_to_kaven.dat", c.control);
-    write_file(dir / "efield.txt", c.exports);
-    write_file(dir / "hfield.txt", c.exports);
+    write_file(dir / "efield.txt", c.exports(base_lines(false)));
+    write_file(dir / "hfield.txt", c.exports(base_lines(false, 'H')));
     const auto r = run_converter(dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");

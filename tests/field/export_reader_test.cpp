@@ -20,6 +20,46 @@ void set_token(std::string& line, int column, const std::string& word) {
   line.replace(start, end == std::string::npos ? end : end - start, word);
 }
 
+// The log written when the E export starts with `text`, and icplx.
+std::pair<std::string, int> layout_log(const std::string& text) {
+  FieldRun run;
+  write_file(run.dir.path() / run.d.Efile, text);
+  choose_line_layout(run.d, run.log);
+  return {run.log_text(), run.d.icplx};
+}
+
+TEST(FirstDataLine, NineValuesSelectRealAndImaginaryParts) {
+  const std::string nine = crlf_lines({
+      "  0.000000000000000E+000  0.000000000000000E+000  -5.00000000000000     ",
+      "   1.00000000000000        2.00000000000000        3.00000000000000     ",
+      "   4.00000000000000        5.00000000000000        6.00000000000000     ",
+      "  Reading real & imaginary field components ...",
+  });
+  // Nine values of 20 characters: the ninth starts far beyond column 132.
+  std::string long_line;
+  for (int n = 0; n < 9; ++n) long_line += " 1.2345678901234567e+00";
+  const struct {
+    std::string text;
+    int icplx;
+    std::string log;  // empty: only icplx is checked
+  } cases[] = {
+      {"0.0 0.0 -5.0 1 2 3 4 5 6\n", 1, nine},
+      // Blank lines before the first data line do not decide.
+      {"\n \t\n0.0 0.0 -5.0 1 2 3 4 5 6\n", 1, nine},
+      {"0.0 0.0 -5.0 1 2 3\n0 0 1 0 0 0 0 0 0\n", 0, "  Reading real field components only ...\r\n"},
+      {long_line + "\n", 1, ""},
+  };
+  for (const auto& c : cases) {
+    const auto [log, icplx] = layout_log(c.text);
+    EXPECT_EQ(icplx, c.icplx) << c.text;
+    if (!c.log.empty()) {
+      EXPECT_EQ(log, c.log) << c.text;
+    }
+  }
+  EXPECT_RUN_ERROR(layout_log("0 0 0 1 2 x 4 5 6\n"), kExitFileError,
+                   "unit 2 (efield.txt), line 1: \"x\" is not a real number");
+}
+
 TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
   using Form = std::string (*)(std::string);
   const std::pair<const char*, Form> forms[] = {
@@ -29,7 +69,7 @@ TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
       {"commas", [](std::string t) { return replace_all(t, " ", " , "); }},
       {"D exponents", [](std::string t) { return replace_all(replace_all(t, " ", "D0 "), "\n", "D+00\n"); }},
       {"a remark after the values", [](std::string t) { return replace_all(t, "\n", "   remark 7\n"); }},
-      {"a footer", [](std::string t) { return t + "End of field export\n1 4 20 0 0 0 0 0 0\n"; }},
+      {"a footer", [](std::string t) { return t + "End of field export\n24 points\n"; }},
   };
   const TestGrid g;
   for (const int icplx : {0, 1}) {
@@ -79,12 +119,15 @@ TEST(FieldInput, LargestEzIsTheLargestMagnitudeOfTheRealPart) {
       {1, {{1, 5, "1"}, {2, 5, "-2"}, {3, 8, "-9"}}, 2},  // EzIm does not count
   };
   for (const Case& c : cases) {
+    // Ex and the last H component 1 everywhere: neither field is missing.
     std::vector<std::string> lines =
-        export_lines(TestGrid{}, 123, [&](const Node&) { return c.icplx ? " 0 0 0 0 0 0" : " 0 0 0"; });
+        export_lines(TestGrid{}, 123, [&](const Node&) { return c.icplx ? " 1 0 0 0 0 0" : " 1 0 0"; });
+    const std::vector<std::string> h_lines =
+        export_lines(TestGrid{}, 123, [&](const Node&) { return c.icplx ? " 0 0 0 0 0 1" : " 0 0 1"; });
     for (const auto& [line, column, v] : c.values) set_token(lines[static_cast<std::size_t>(line - 1)], column, v);
     FieldRun run;
     run.d.icplx = c.icplx;
-    run.write_exports(join(lines), join(lines));
+    run.write_exports(join(lines), join(h_lines));
     scan_input_grid(run.d, run.log);
     read_exports(run.d);
     EXPECT_EQ(run.d.Ez_max_read, c.expected);

@@ -230,12 +230,24 @@ TEST(GridScan, LongExportCountsAsOneReaderFromStartToEnd) {
     const char* what;
     std::function<void(Lines&)> change;
     const char* line_end;
-    long points;     // points read in all
+    long points;     // points read in all; 0: refused for a point after a footer
     int last_point;  // the line (0-based, of the export as first written) of the last point
   } cases[] = {
       {"as written", [](Lines&) {}, "\n", L, L - 1},
-      {"footer in the second half", [](Lines& l) { l[150000] = "end of data"; }, "\n", 150000, 149999},
-      {"footer in the first half", [](Lines& l) { l[60000] = "end of data"; }, "\n", 60000, 59999},
+      {"footer in the second half", [](Lines& l) { l.resize(150001); l[150000] = "end of data"; }, "\n", 150000,
+       149999},
+      {"footer in the first half", [](Lines& l) { l.resize(60002); l[60000] = "end of"; l[60001] = "data"; }, "\n",
+       60000, 59999},
+      // A point after a footer, found from each place where the count can end.
+      {"line 150002: a point follows line 150001", [](Lines& l) { l[150000] = "end of data"; }, "\n", 0, 0},
+      {"line 60002: a point follows line 60001", [](Lines& l) { l[60000] = "end of data"; }, "\n", 0, 0},
+      {"line 190003: a point follows line 190001",
+       [](Lines& l) {
+         l[180000] = "0D0 0.0D+00 " + num(0.5 * (180000 / 25)) + "D0 1 2";
+         l[190000] = "end of data";
+         l[190001] = "";
+       },
+       "\n", 0, 0},
       {"Fortran exponent late in the file",
        [](Lines& l) { l[180000] = "0D0 0.0D+00 " + num(0.5 * (180000 / 25)) + "D0 1 2"; }, "\n", L, L - 1},
       {"a point over two lines in the second half", [&](Lines& l) { split(l, 170000, 170000); }, "\n", L, L - 1},
@@ -260,12 +272,17 @@ TEST(GridScan, LongExportCountsAsOneReaderFromStartToEnd) {
     run.d.isymX = run.d.isymY = run.d.isymZ = 0;
     run.write_exports(text, "");
     const auto scan = [&] { scan_input_grid(run.d, run.log); };
+    if (c.points == 0) {
+      EXPECT_RUN_ERROR(scan(), kExitStop, c.what);
+      continue;
+    }
     if (c.points % LongExport::kPlane == 0) {
       scan();
       EXPECT_EQ(run.d.Niz, c.points / LongExport::kPlane);
     } else {
       EXPECT_RUN_ERROR(scan(), kExitStop,
-                       std::to_string(c.points) + " data lines are not a whole number of planes of 25 points");
+                       "the " + std::to_string(c.points) + " points before it are not a whole number of planes of 25 "
+                       "points");
     }
     const std::array<double, 3> last = LongExport::coords(c.last_point);
     EXPECT_EQ(run.d.Ximax, last[0]);

@@ -87,12 +87,19 @@ RunData output_grid(int nx, int ny, int nz, int fmt) {
   return d;
 }
 
+// The output phase: the map opened, written and put in place.
+void write_map(RunData& d, ListWriter& log) {
+  OutFile map = open_field_map(d, log);
+  write_field_map(d, map);
+  map.commit();
+}
+
 // Runs the output phase in dir with a fresh log; returns the log's text.
 std::string run_output(RunData& d, const fs::path& dir) {
   ChangeDir cd(dir);
   OutFile log_file(8, kLog);
   ListWriter log(log_file);
-  write_field_map(d, log);
+  write_map(d, log);
   log_file.commit();
   return read_file(kLog);
 }
@@ -232,7 +239,7 @@ TEST(FieldMapFormat, OtherCodesStopBeforeAnyFileIsOpened) {
     OutFile log_file(8, kLog);
     ListWriter log(log_file);
     try {
-      write_field_map(d, log);
+      write_map(d, log);
       ADD_FAILURE() << "format " << fmt << " was accepted";
     } catch (const RunError& e) {
       EXPECT_EQ(std::string(e.what()), " Not a valid KAVEN 3D field format: use 0, 1 or 2 ");
@@ -307,7 +314,7 @@ TEST(FieldMapFailure, FailedWriteKeepsTheEarlierMapAndLeavesNoTemporary) {
     ListWriter log(log_file);
     expect_output_file_error([&] {
       FileSizeLimit limit(64 * 1024);
-      write_field_map(d, log);
+      write_map(d, log);
     });
     log_file.commit();
     EXPECT_EQ(read_file("eh_VRQ.#07"), "field map of an earlier run") << fmt;
@@ -324,7 +331,7 @@ TEST(FieldMapFailure, MissingFolderIsAFileError) {
   RunData d = output_grid(2, 2, 3, 0);
   ChangeDir cd(dir / "gone");
   fs::remove(dir / "gone");
-  expect_output_file_error([&] { write_field_map(d, log); });
+  expect_output_file_error([&] { write_map(d, log); });
 }
 
 }  // namespace

@@ -122,6 +122,10 @@ TEST(ControlValues, GridLimitsKeysAndOrderOfTheChecks) {
     d.isymX = c.kx;
     d.isymY = c.ky;
     d.isymZ = c.kz;
+    d.freq = 1.3e9;
+    d.elen = 10;
+    d.aper = 1;
+    d.Fnorm = 1;
     if (c.status == 0) {
       EXPECT_FALSE(test::run_error_of([&] { check_control_values(d); })) << c.nox << " " << c.noy << " " << c.noz;
     } else {
@@ -141,54 +145,6 @@ TEST(Constants, ValuesAndLogBlock) {
   EXPECT_EQ(d.omeg, 0.0);
   const std::string zero = "  0.000000000000000E+000";
   EXPECT_EQ(log.text(), test::constants_log_block(zero, zero));
-}
-
-// The log written by the first-line check of an E export whose first line is `first`.
-std::string first_line_log(const std::string& first, int& icplx) {
-  test::TempDir dir;
-  test::write_file(dir / "e.txt", first + "\n0 0 1 0 0 0 0 0 0\n");
-  RunData d;
-  d.Efile = (dir / "e.txt").string();
-  test::LogCapture log;
-  check_first_line(d, log.log());
-  icplx = d.icplx;
-  return log.text();
-}
-
-TEST(FirstLine, NineValuesSelectRealAndImaginaryParts) {
-  int icplx = -1;
-  std::string log = first_line_log("0.0 0.0 -5.0 1 2 3 4 5 6", icplx);
-  EXPECT_EQ(icplx, 1);
-  EXPECT_EQ(log, test::crlf_lines({
-                     "  0.000000000000000E+000  0.000000000000000E+000  -5.00000000000000     ",
-                     "   1.00000000000000        2.00000000000000        3.00000000000000     ",
-                     "   4.00000000000000        5.00000000000000        6.00000000000000     ",
-                     "  Reading real & imaginary field components ...",
-                 }));
-  log = first_line_log("0.0 0.0 -5.0 1 2 3", icplx);
-  EXPECT_EQ(icplx, 0);
-  EXPECT_EQ(log, "  Reading real field components only ...\r\n");
-}
-
-TEST(FirstLine, LongLinesAreLookedAtWhole) {
-  // Nine values of 20 characters: the ninth starts far beyond column 132.
-  std::string line;
-  for (int n = 0; n < 9; ++n) line += " 1.2345678901234567e+00";
-  ASSERT_GT(line.size(), 132u);
-  int icplx = -1;
-  const std::string log = first_line_log(line, icplx);
-  EXPECT_EQ(icplx, 1);
-  EXPECT_NE(log.find("Reading real & imaginary"), std::string::npos);
-}
-
-TEST(FirstLine, NonNumericTokenIsAReadError) {
-  test::TempDir dir;
-  test::write_file(dir / "e.txt", "0 0 0 1 2 x 4 5 6\n");
-  RunData d;
-  d.Efile = (dir / "e.txt").string();
-  test::LogCapture log;
-  EXPECT_RUN_ERROR(check_first_line(d, log.log()), kExitFileError,
-                   "wavecalc_to_kaven: unit 2 (" + d.Efile + "), line 1: \"x\" is not a real number");
 }
 
 }  // namespace

@@ -1,0 +1,203 @@
+"""What the commands compute from a map: its summary, the field on the axis
+and in the plane y = 0, the figures of merit of the on-axis field, and the
+comparison of two maps."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+
+from .reader import COMPONENTS, FORMAT_NAMES, FieldMap, unit_of
+
+C_LIGHT = 299792458.0  # m/s
+# A node lies on a plane when it is closer to it than this share of the axis span.
+ON_PLANE = 1e-9
+# Steps of an axis count as uniform when they differ by less than this share of the mean step.
+UNIFORM = 1e-9
+
+
+def node_weights(nodes: np.ndarray, v: float):
+    """Linear interpolation of an axis at v: [(index, weight), ...], or None outside."""
+    span = nodes[-1] - nodes[0]
+    near = int(np.argmin(np.abs(nodes - v)))
+    if abs(nodes[near] - v) <= ON_PLANE * span:
+        return [(near, 1.0)]
+    if not nodes[0] < v < nodes[-1]:
+        return None
+    i = int(np.searchsorted(nodes, v)) - 1
+    t = (v - nodes[i]) / (nodes[i + 1] - nodes[i])
+    return [(i, 1.0 - t), (i + 1, t)]
+
+
+def _combine(parts):
+    out = None
+    for w, a in parts:
+        term = np.asarray(a, dtype=np.float64) * w if w != 1.0 else np.array(a, dtype=np.float64)
+        out = term if out is None else out + term
+    return out
+
+
+def on_axis(m: FieldMap, name: str):
+    """The component along the axis x = y = 0, an array over z, or None when
+    the axis lies outside the grid (bilinear between the nearest nodes when it
+    is not a node line)."""
+    wx, wy = node_weights(m.x, 0.0), node_weights(m.y, 0.0)
+    if wx is None or wy is None:
+        return None
+    a = m.component(name)
+    return _combine([(px * py, a[i, j, :]) for i, px in wx for j, py in wy])
+
+
+def axis_is_node_line(m: FieldMap) -> bool:
+    wx, wy = node_weights(m.x, 0.0), node_weights(m.y, 0.0)
+    return wx is not None and wy is not None and len(wx) == 1 and len(wy) == 1
+
+
+def in_plane_y0(m: FieldMap, name: str):
+    """The component over (x, z) at y = 0, or None when y = 0 is outside the grid."""
+    wy = node_weights(m.y, 0.0)
+    if wy is None:
+        return None
+    a = m.component(name)
+    return _combine([(w, a[:, j, :]) for j, w in wy])
+
+
+def axis_peak(m: FieldMap):
+    """(value, z, index) of the largest |Ez| on the axis, or None."""
+    ez = on_axis(m, "Ez")
+    if ez is None:
+        return None
+    k = int(np.argmax(np.abs(ez)))
+    return float(ez[k]), float(m.z[k]), k
+
+
+def axis_summary(nodes: np.ndarray) -> dict:
+    steps = np.diff(nodes)
+    mean = (nodes[-1] - nodes[0]) / (len(nodes) - 1)
+    uniform = bool(np.max(np.abs(steps - mean)) <= UNIFORM * abs(mean))
+    return {"count": len(nodes), "first": float(nodes[0]), "last": float(nodes[-1]),
+            "step": float(mean), "uniform": uniform}
+
+
+def _extremes(a: np.ndarray):
+    """Min and max with their node (i, j, k), in one pass each over the data
+    as it lies in memory (x fastest)."""
+    flat = np.ravel(a.T)  # no copy for a memory-mapped format-0 array
+    out = []
+    for pick in (np.argmin, np.argmax):
+        f = int(pick(flat))
+        k, j, i = np.unravel_index(f, a.T.shape)
+        out.append((float(flat[f]), (int(i), int(j), int(k))))
+    return out
+
+
+def summary(m: FieldMap) -> dict:
+    """The map's description, as `kaven-map info --json` prints it; the
+    inconsistencies found are listed under 'problems'."""
+    info = {
+        "file": str(m.path), "format": m.format, "elen": m.elen, "aper": m.aper,
+        "keys": [int(k) for k in m.keys],
+        "nodes": {a: axis_summary(v) for a, v in zip("xyz", (m.x, m.y, m.z))},
+        "components": {},
+        "file_size": m.file_size, "implied_size": m.implied_size(),
+    }
+    problems = []
+    for name in COMPONENTS:
+        (lo, at_lo), (hi, at_hi) = _extremes(m.component(name))
+        info["components"][name] = {"min": lo, "max": hi, "min_at": list(at_lo), "max_at": list(at_hi)}
+        if not (math.isfinite(lo) and math.isfinite(hi)):
+            problems.append(f"{name} holds values that are not finite")
+    peak = axis_peak(m) if axis_is_node_line(m) else None
+    if peak is not None:
+        info["axis_Ez_peak"] = {"value": peak[0], "z": peak[1]}
+    problems += _grid_problems(m)
+    info["problems"] = problems
+    return info
+
+
+def _grid_problems(m: FieldMap):
+    """Disagreements of the grid with elen, aper and the symmetry keys: the
+    converter's maps run x and y from -aper (0 with a key) to aper and z from
+    -elen/2 (0 with a key) to elen/2."""
+    out = []
+    if m.format == 2:
+        return out  # elen and aper were taken from the grid
+    tol = 1e-6
+    for axis, nodes, key, half in (("x", m.x, m.keys[0], m.aper), ("y", m.y, m.keys[1], m.aper),
+                                   ("z", m.z, m.keys[2], m.elen / 2)):
+        lo = 0.0 if key else -half
+        if abs(nodes[0] - lo) > tol or abs(nodes[-1] - half) > tol:
+            out.append(f"the {axis} nodes run from {nodes[0]:g} to {nodes[-1]:g} cm, but elen "
+                       f"{m.elen:g} cm, aper {m.aper:g} cm and the {axis} key {key} ask for "
+                       f"{lo:g} to {half:g} cm")
+    return out
+
+
+def figures_of_merit(z_cm: np.ndarray, ez: np.ndarray, frequency: float) -> dict:
+    """On-axis voltage, transit-time factor for a particle at the speed of
+    light and the energy gain on crest, from Ez (V/cm) over z (cm)."""
+    z = np.asarray(z_cm, dtype=np.float64) / 100.0
+    e = np.asarray(ez, dtype=np.float64) * 100.0
+    k = 2.0 * math.pi * frequency / C_LIGHT
+    v0 = float(np.trapz(e, z))
+    gain = abs(complex(np.trapz(e * np.exp(1j * k * z), z)))
+    total = float(np.trapz(np.abs(e), z))
+    t = gain / total if total > 0 else float("nan")
+    return {"V0": v0, "transit_time_factor": t, "energy_gain_on_crest": v0 * t}
+
+
+def compare(a: FieldMap, b: FieldMap, rtol: float, atol: float) -> dict:
+    """Headers, grids and, when the grids agree in their counts, per component
+    the largest absolute and relative differences. A value pair is within
+    tolerance when |A - B| <= atol + rtol * max(|A|, |B|)."""
+    header = []
+    for what, va, vb in (("element length (cm)", a.elen, b.elen), ("aperture (cm)", a.aper, b.aper)):
+        if not math.isclose(va, vb, rel_tol=1e-12, abs_tol=1e-9):
+            header.append(f"{what}: {va!r} against {vb!r}")
+    if tuple(a.keys) != tuple(b.keys):
+        header.append(f"symmetry keys: {' '.join(map(str, a.keys))} against {' '.join(map(str, b.keys))}")
+    grid = []
+    if a.counts != b.counts:
+        grid.append("nodes: {} x {} x {} against {} x {} x {}".format(*a.counts, *b.counts))
+    else:
+        for axis, na, nb in zip("xyz", (a.x, a.y, a.z), (b.x, b.y, b.z)):
+            d = np.abs(na - nb)
+            i = int(np.argmax(d))
+            if d[i] > 1e-6:
+                grid.append(f"{axis} nodes differ by up to {d[i]:.3g} cm (node {i + 1}: {na[i]!r} "
+                            f"against {nb[i]!r})")
+    result = {"header": header, "grid": grid, "components": {}, "within": not (header or grid)}
+    if a.counts != b.counts:
+        return result
+    for name in COMPONENTS:
+        fa = np.ravel(a.component(name).T)
+        fb = np.ravel(b.component(name).T)
+        diff = np.abs(fa - fb)
+        scale = np.maximum(np.abs(fa), np.abs(fb))
+        f_abs = int(np.argmax(diff))
+        with np.errstate(invalid="ignore", divide="ignore"):
+            rel = np.where(scale > 0, diff / scale, 0.0)
+        f_rel = int(np.argmax(rel))
+        ok = bool(np.all(diff <= atol + rtol * scale))
+        shape = a.component(name).T.shape
+        result["components"][name] = {
+            "max_abs": float(diff[f_abs]), "abs_at": _node(a, np.unravel_index(f_abs, shape)),
+            "max_rel": float(rel[f_rel]), "rel_at": _node(a, np.unravel_index(f_rel, shape)),
+            "within": ok,
+        }
+        result["within"] &= ok
+    return result
+
+
+def _node(m: FieldMap, kji):
+    k, j, i = (int(v) for v in kji)
+    return [float(m.x[i]), float(m.y[j]), float(m.z[k])]
+
+
+def format_name(m: FieldMap) -> str:
+    return f"format {m.format} ({FORMAT_NAMES[m.format]})"
+
+
+__all__ = ["summary", "compare", "figures_of_merit", "on_axis", "in_plane_y0", "axis_peak",
+           "node_weights", "unit_of"]

@@ -1,0 +1,185 @@
+// What a run does to the files around it, through the real executable: an
+// input that is one of the outputs, the temporary field map, the order of
+// the last writes, an interrupted run and a second run in the same folder.
+//
+// The case is the TM010 pillbox mode written by the generator (tools/pillbox)
+// as a quarter structure of 4 x 4 x 11 points, converted onto 2 x 2 x 2
+// nodes: its map (564 bytes) is smaller than its log (3.7 kB).
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "support/test_support.hpp"
+
+namespace wk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_file;
+using test::run_converter;
+using test::TempDir;
+using test::write_file;
+
+const char* const kLog = "wavecalc_to_kaven.log";
+const char* const kMap = "eh_VRQ.#01";
+const char* const kEarlierMap = "a field map of an earlier run\n";
+
+// Writes the case into dir: exports and control file, with the generator's
+// `options` added (other export names, for example).
+void generate(const fs::path& dir, const std::string& options = "") {
+  const std::string cmd = "'" WK_PILLBOX "' --dir '" + dir.string() +
+                          "' --nx 4 --ny 4 --nz 11 --out-counts 2,2,2 --aper 2.0 --elen 11.5 " + options +
+                          " >/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+// The log and the map of the case converted without trouble.
+struct Sound {
+  std::string log, map;
+};
+const Sound& sound_run() {
+  static const Sound s = [] {
+    TempDir dir;
+    generate(dir.path());
+    EXPECT_EQ(run_converter(dir.path()).status, 0);
+    return Sound{read_file(dir / kLog), read_file(dir / kMap)};
+  }();
+  return s;
+}
+
+// Every entry of dir: the content of a file, "-> target" for a link.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    files[name] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string() : read_file(e.path());
+  }
+  return files;
+}
+
+TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
+  const std::string of_its_own = ", which the run empties: give the export a name of its own";
+  const struct {
+    const char* name;
+    std::string options;                         // of the generator
+    std::function<void(const fs::path&)> make;   // after generating
+    std::string err;
+  } cases[] = {
+      {"E export named like the log", "--efile wavecalc_to_kaven.log", nullptr,
+       "E export wavecalc_to_kaven.log (control file line 3) is the same file as the log wavecalc_to_kaven.log" +
+           of_its_own},
+      {"H export named like the map", "--hfile eh_VRQ.#01", nullptr,
+       "H export eh_VRQ.#01 (control file line 4) is the same file as the field map eh_VRQ.#01 (control file line "
+       "6), which the run replaces: give the export a name of its own or choose another file number"},
+      {"log a link to the E export", "", [](const fs::path& d) { fs::create_symlink("pillbox_E.txt", d / kLog); },
+       "E export pillbox_E.txt (control file line 3) is the same file as the log wavecalc_to_kaven.log" +
+           of_its_own},
+      {"log a second name of the control file", "",
+       [](const fs::path& d) { fs::create_hard_link(d / "wavecalc_to_kaven.dat", d / kLog); },
+       "the control file wavecalc_to_kaven.dat is the same file as the log wavecalc_to_kaven.log, which the run "
+       "empties: make the log a file of its own"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    generate(dir.path(), c.options);
+    if (c.make) c.make(dir.path());
+    if (!fs::exists(dir / kMap)) write_file(dir / kMap, kEarlierMap);
+    auto before = snapshot(dir.path());
+    before.emplace(kLog, "");  // a log that was not there is created empty
+    const auto r = run_converter(dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "wavecalc_to_kaven: " + c.err + "\n");
+    EXPECT_TRUE(snapshot(dir.path()) == before) << "a file was changed";
+  }
+}
+
+TEST(FileSafetyE2E, TemporaryMapIsANewFileOfItsOwn) {
+  // A link planted at the temporary's name: the map's name, ".tmp" and the
+  // process number, here the shell's, which exec hands on to the converter.
+  TempDir dir;
+  generate(dir.path());
+  write_file(dir / "victim.txt", "not a field map\n");
+  const auto r = run_converter(dir.path(), "ln -s victim.txt \"eh_VRQ.#01.tmp$$\" && exec");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(dir / "victim.txt"), "not a field map\n");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / kMap)));
+  EXPECT_TRUE(read_file(dir / kMap) == sound_run().map) << "the map differs from a plain run's";
+  // The planted link is left as it was, and nothing else is added.
+  int links = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) links += e.is_symlink() ? 1 : 0;
+  EXPECT_EQ(links, 1);
+  EXPECT_EQ(snapshot(dir.path()).size(), 7u);  // control, 2 exports, log, map, victim, link
+}
+
+TEST(FileSafetyE2E, LogThatCannotBeWrittenLeavesTheEarlierMap) {
+  // A file-size limit of 1 kB (2 blocks of 512 bytes in sh) holds the map
+  // but not the log. The converter, not the shell, ignores SIGXFSZ: the
+  // failed write is reported, and the map, put in place only after the log
+  // is complete, is not.
+  TempDir dir;
+  generate(dir.path());
+  write_file(dir / kMap, kEarlierMap);
+  const auto before = snapshot(dir.path());
+  const auto r = run_converter(dir.path(), "ulimit -f 2;");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): write error: File too large\n");
+  auto after = snapshot(dir.path());
+  const std::string log = after[kLog];
+  after.erase(kLog);
+  EXPECT_TRUE(after == before) << "a file other than the log was changed or added";
+  EXPECT_LT(log.size(), sound_run().log.size());
+  EXPECT_EQ(sound_run().log.compare(0, log.size(), log), 0) << "the log is not the start of a sound run's";
+}
+
+TEST(FileSafetyE2E, InterruptedRunRemovesItsTemporaryAndWritesOutItsLog) {
+  // The signal comes at the first write to the temporary map: every log
+  // line up to the map's name is still buffered.
+  const std::string name_line = "  Output field file name = eh_VRQ.#01\r\n";
+  const std::string& log = sound_run().log;
+  const std::string buffered_log = log.substr(0, log.find(name_line) + name_line.size());
+  for (const auto& [signo, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    generate(dir.path());
+    write_file(dir / kMap, kEarlierMap);
+    auto before = snapshot(dir.path());
+    before.emplace(kLog, buffered_log);
+    // exec: the shell reports no signal of its own on the captured stderr.
+    const auto r = run_converter(dir.path(), "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD='" +
+                                                 std::string(WK_SIGNAL_SHIM) +
+                                                 "' WK_SIGNAL_AT_MAP_WRITE=" + std::to_string(signo) + "; exec");
+    EXPECT_EQ(r.status, 128 + signo);
+    EXPECT_EQ(r.err, std::string("wavecalc_to_kaven: interrupted by ") + name +
+                         "; the log keeps the lines written so far, and no unfinished field map is left\n");
+    EXPECT_TRUE(snapshot(dir.path()) == before) << "not the buffered log, or the folder changed";
+  }
+}
+
+TEST(FileSafetyE2E, SecondRunInTheFolderTouchesNothing) {
+  TempDir dir;
+  generate(dir.path());
+  write_file(dir / kMap, kEarlierMap);
+  write_file(dir / kLog, "the log of a conversion in progress\n");
+  const auto before = snapshot(dir.path());
+  // The lock that a run in progress holds on its log.
+  const int fd = ::open((dir / kLog).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const auto r = run_converter(dir.path());
+  ::close(fd);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): a conversion is already running in this folder (it "
+            "holds the log); wait until it has ended\n");
+  EXPECT_TRUE(snapshot(dir.path()) == before) << "a file was changed";
+}
+
+}  // namespace
+}  // namespace wk

@@ -1,0 +1,39 @@
+// Preloaded into the converter (LD_PRELOAD) by the interrupt tests: raises
+// the signal numbered by WK_SIGNAL_AT_MAP_WRITE just before the first
+// write(2) to a temporary field map, the moment at which an interrupted run
+// has its map half written and its log lines still buffered. Built without
+// the project's sanitizer flags, so that it needs no runtime of its own.
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool is_temporary_map(int fd) {
+  // "/proc/self/fd/" and the descriptor's digits.
+  char link[32] = "/proc/self/fd/";
+  char digits[12];
+  int n = 0;
+  for (int v = fd; n == 0 || v > 0; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+  std::size_t at = std::strlen(link);
+  while (n > 0) link[at++] = digits[--n];
+  link[at] = '\0';
+  char target[4096];
+  const ssize_t len = ::readlink(link, target, sizeof target - 1);
+  if (len <= 0) return false;
+  target[len] = '\0';
+  return std::strstr(target, "/eh_VRQ.#") != nullptr && std::strstr(target, ".tmp") != nullptr;
+}
+
+}  // namespace
+
+extern "C" ssize_t write(int fd, const void* data, std::size_t n) {
+  using Write = ssize_t (*)(int, const void*, std::size_t);
+  static const Write real = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "write"));
+  static const char* const signo = std::getenv("WK_SIGNAL_AT_MAP_WRITE");
+  if (signo != nullptr && is_temporary_map(fd)) ::raise(std::atoi(signo));
+  return real(fd, data, n);
+}
