@@ -54,6 +54,25 @@ bool file_exists(const fs::path& p) {
   return fs::exists(p, ec);
 }
 
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    files[name] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string() : read_file(e.path());
+  }
+  return files;
+}
+
+std::vector<std::string> small_export_lines(int first_xy, const std::function<std::string(int, int, int)>& values) {
+  std::vector<std::string> lines;
+  for (int x = first_xy; x <= first_xy + 2; ++x)
+    for (int y = first_xy; y <= first_xy + 2; ++y)
+      for (int z = 0; z <= 2; ++z) {
+        lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + values(x, y, z));
+      }
+  return lines;
+}
+
 std::string join(const std::vector<std::string>& lines, std::string_view eol) {
   std::string out;
   for (const auto& l : lines) {
@@ -109,8 +128,9 @@ std::string Control::text() const {
 }
 
 RunResult run_converter(const fs::path& dir, const std::string& shell_prefix, const std::string& args) {
-  const fs::path out = dir / ".stdout.txt";
-  const fs::path err = dir / ".stderr.txt";
+  const TempDir streams;
+  const fs::path out = streams / "stdout.txt";
+  const fs::path err = streams / "stderr.txt";
   const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' " + args +
                           " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
   const int rc = std::system(cmd.c_str());
@@ -118,8 +138,6 @@ RunResult run_converter(const fs::path& dir, const std::string& shell_prefix, co
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
   r.out = read_file(out);
   r.err = read_file(err);
-  fs::remove(out);
-  fs::remove(err);
   return r;
 }
 
