@@ -3,6 +3,7 @@
 // wavecalc_to_kaven.dat in the current folder. Writes nothing on stdout;
 // a stop or a file error is one line on stderr with exit status 1 or 2;
 // SIGINT and SIGTERM end it with the signal's status (interrupt.hpp).
+// --help and --version print and touch no file.
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -10,9 +11,16 @@
 
 #include "io/error.hpp"
 #include "io/interrupt.hpp"
+#include "run/command_line.hpp"
 #include "run/run.hpp"
 
-int main() {
+int main(int argc, char* argv[]) {
+  const wk::CommandLine command = wk::read_command_line(argc, argv);
+  if (!command.convert) {
+    std::fputs(command.out.c_str(), stdout);
+    std::fputs(command.err.c_str(), stderr);
+    return command.status;
+  }
   wk::handle_interrupts();
   try {
     for (const std::string& w : wk::run_conversion()) std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());

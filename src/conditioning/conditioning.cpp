@@ -12,7 +12,7 @@
 
 namespace wk {
 
-namespace detail {
+namespace conditioning_detail {
 
 double axis_Ez(const RunData& d, double z) {
   double E[3], B[3];
@@ -20,7 +20,7 @@ double axis_Ez(const RunData& d, double z) {
   return E[2];
 }
 
-}  // namespace detail
+}  // namespace conditioning_detail
 
 namespace {
 
@@ -80,18 +80,18 @@ void normalise_fields(RunData& d, ListWriter& log) {
   log.record(" Ximin, Ximax, Nix = ", d.Ximin, d.Ximax, d.Nix);
   log.record(" Yimin, Yimax, Niy = ", d.Yimin, d.Yimax, d.Niy);
   log.record(" Zimin, Zimax, Niz = ", d.Zimin, d.Zimax, d.Niz);
-  log.record(detail::kDashes);
+  log.record(kLogSeparator);
 
   // Both maxima are taken before scaling, in V/m, and logged in MV/m.
   log.record(" Input Max E-field (MV/m)= ", d.Ez_max_read / 1e6);
   double axis_max = 0;
   for (int iz = 1; iz <= d.Niz; ++iz) {
-    const double ez = std::fabs(detail::axis_Ez(d, d.Zi(iz)));
+    const double ez = std::fabs(conditioning_detail::axis_Ez(d, d.Zi(iz)));
     if (ez > axis_max) axis_max = ez;
   }
   log.record(" Input Max E-field on Axis (MV/m)= ", axis_max / 1e6);
   log.record(" Renomalized using Fnorm= ", d.Fnorm);
-  log.record(detail::kDashes);
+  log.record(kLogSeparator);
 
   // E: V/m -> V/cm; H (A/m) -> B (gauss) through mu1 in Gs*m/A. A value
   // that overflows here (Fnorm times a huge export value) is refused.
@@ -113,7 +113,7 @@ void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {
     // walk still rising at the last node stops there.
     double mxEz = -9e9, mxsg = 0;
     for (int iz = 1; iz <= d.Niz; ++iz) {
-      const double ez = detail::axis_Ez(d, d.Zi(iz));
+      const double ez = conditioning_detail::axis_Ez(d, d.Zi(iz));
       const double a = std::fabs(ez);
       if (!(a > mxEz)) break;
       mxEz = a;
@@ -134,7 +134,7 @@ void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {
     FieldArray* const* reversed = switch_E ? E : B;
     for (int c = 0; c < 3; ++c) for_each_node(*reversed[c], [](double v) { return -v; });
   }
-  log.record(detail::kDashes);
+  log.record(kLogSeparator);
 }
 
 }  // namespace wk

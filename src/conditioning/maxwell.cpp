@@ -9,20 +9,18 @@
 // amperes. For a consistent pair of maps I_E/I_H is close to +1 or -1.
 #include <array>
 #include <cmath>
-#include <functional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "conditioning/conditioning.hpp"
 #include "conditioning/conditioning_detail.hpp"
 #include "io/error.hpp"
+#include "io/two_threads.hpp"
 #include "regrid/regrid.hpp"
 
 namespace wk {
 
-namespace detail {
+namespace conditioning_detail {
 
 RatioVerdict judge_ratio(double avg_rRL1) {
   const double a = std::fabs(avg_rRL1);
@@ -37,7 +35,7 @@ double slice_ratio(double I_H, double I_E, double running_sRL1) {
   return 0.0;
 }
 
-}  // namespace detail
+}  // namespace conditioning_detail
 
 namespace {
 
@@ -101,7 +99,7 @@ void slice_currents(const RunData& d, const Circle& circle, int first, int strid
     }
     double ih = S / d.mu1;
     ih = (r / 100) * ih;
-    const double Ez0 = detail::axis_Ez(d, zz);
+    const double Ez0 = conditioning_detail::axis_Ez(d, zz);
     double ie = -(d.eps0 * d.omeg * d.pi * (r * r) * Ez0);
     ie = ie * 0.01;
     I_H[static_cast<std::size_t>(iz)] = ih;
@@ -109,25 +107,12 @@ void slice_currents(const RunData& d, const Circle& circle, int first, int strid
   }
 }
 
-// Below this many slices a second thread costs more than it saves.
-constexpr int kThreadedSlices = 64;
-
 void all_slice_currents(const RunData& d, const Circle& circle, std::vector<double>& I_H,
                         std::vector<double>& I_E) {
-  const int slices = d.Niz - 2;
-  if (slices >= kThreadedSlices) {
-    // Odd slices on a second thread, even ones here; interleaving balances
-    // the work when part of the circle lies outside the grid.
-    try {
-      std::thread other(slice_currents, std::cref(d), std::cref(circle), 3, 2, std::ref(I_H), std::ref(I_E));
-      slice_currents(d, circle, 2, 2, I_H, I_E);
-      other.join();
-      return;
-    } catch (const std::system_error&) {
-      // No thread to be had: compute every slice here.
-    }
-  }
-  slice_currents(d, circle, 2, 1, I_H, I_E);
+  const std::size_t points = static_cast<std::size_t>(d.Niz - 2) * kCirclePoints;
+  // Odd slices on one thread, even ones on the other; interleaving balances
+  // the work when part of the circle lies outside the grid.
+  on_two_threads(points, [&](int part) { slice_currents(d, circle, 2 + part, 2, I_H, I_E); });
 }
 
 // Both currents of a slice are sums over the field (and the frequency and
@@ -183,22 +168,22 @@ bool check_maxwell(RunData& d, ListWriter& log) {
 
     // The ratio of a slice without current depends on the sum so far: the
     // statistics and the lines go in slice order.
-    char line[detail::kSliceLineLength];
+    char line[conditioning_detail::kSliceLineLength];
     for (int iz = 2; iz <= d.Niz - 1; ++iz) {
       const double ih = I_H[static_cast<std::size_t>(iz)];
       const double ie = I_E[static_cast<std::size_t>(iz)];
       any_ie |= ie != 0;
       any_ih |= ih != 0;
       any_both |= ie != 0 && ih != 0;
-      const double ratio = detail::slice_ratio(ih, ie, avg_sRL1);
+      const double ratio = conditioning_detail::slice_ratio(ih, ie, avg_sRL1);
       if (ratio != 0) {
         avg_sRL1 = avg_sRL1 + ratio / std::fabs(ratio);
         avg_rRL1 = avg_rRL1 + ratio;
       }
       if (std::fabs(ratio) > max_rRL1) max_rRL1 = std::fabs(ratio);
       if (std::fabs(ratio) < min_rRL1) min_rRL1 = std::fabs(ratio);
-      detail::format_slice_line(iz, d.Zi(iz), ih, ie, ratio, line);
-      log.line(std::string_view(line, detail::kSliceLineLength));
+      conditioning_detail::format_slice_line(iz, d.Zi(iz), ih, ie, ratio, line);
+      log.line(std::string_view(line, conditioning_detail::kSliceLineLength));
     }
   }
 
@@ -216,13 +201,13 @@ bool check_maxwell(RunData& d, ListWriter& log) {
   log.record(" min_rRL1= ", min_rRL1);
   log.record();
 
-  switch (detail::judge_ratio(avg_rRL1)) {
-    case detail::RatioVerdict::Stop:
+  switch (conditioning_detail::judge_ratio(avg_rRL1)) {
+    case conditioning_detail::RatioVerdict::Stop:
       stop(" Maxwell Equations Not Verified: Ratio > 2 ");
-    case detail::RatioVerdict::Warn:
+    case conditioning_detail::RatioVerdict::Warn:
       log.record(" Warning: Maxwell Equations: Ratio > 1.5 ");
       break;
-    case detail::RatioVerdict::Accept:
+    case conditioning_detail::RatioVerdict::Accept:
       break;
   }
 

@@ -17,6 +17,7 @@ namespace wk {
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitStop = 1;       // a stop message or a refused input
 inline constexpr int kExitFileError = 2;  // open, read or write failure
+inline constexpr int kExitUsage = 2;      // an argument the converter does not take
 
 class RunError : public std::runtime_error {
  public:

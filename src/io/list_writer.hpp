@@ -5,29 +5,41 @@
 // columns ended by CR LF:
 //  - a text that starts a line is preceded by one blank; a text after a number
 //    gets one blank separator; two texts in a row get none;
-//  - an integer is right-aligned in 12 columns, a double takes 24 columns
-//    (15 significant digits in fixed form for 0.1 <= |v| < 1e15, otherwise
-//    16 significant digits with a 3-digit exponent); a number that does not
-//    fit on the current line starts the next one in column 1;
+//  - an integer takes 12 columns, a double 24 (number_format.hpp); a number
+//    that does not fit on the current line starts the next one in column 1;
 //  - a record with no items is a line holding one blank.
-// Negative zero is written as zero. Nothing here allocates per item.
+// Nothing here allocates per item.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "io/number_format.hpp"
 #include "io/out_file.hpp"
 
 namespace wk {
 
 inline constexpr int kLineWidth = 80;
-inline constexpr int kIntWidth = 12;
-inline constexpr int kRealWidth = 24;
 
-// Writes the 24-column field of a double into dst (exactly 24 characters).
-void format_real24(double v, char* dst);
-// Writes the 12-column field of an integer into dst (exactly 12 characters).
-void format_int12(std::int32_t v, char* dst);
+// The separator record between the blocks of the log.
+inline constexpr std::string_view kLogSeparator = " ------------------------------ ";
+
+// A list write of doubles alone has a layout fixed in advance: full lines of
+// kRealsPerLine fields (a further one would pass column 80), each ended by
+// CR LF, and a last line holding what is left. Writers of long records
+// format such lines in bulk with format_real_line.
+inline constexpr int kRealsPerLine = kLineWidth / kRealWidth;
+inline constexpr std::size_t kRealLineBytes = kRealsPerLine * kRealWidth + 2;
+
+// Writes one line of a list write of doubles, the fields of v[0 .. n-1]
+// (1 <= n <= kRealsPerLine) and CR LF, at dst; returns the end.
+inline char* format_real_line(const double* v, std::size_t n, char* dst) {
+  for (std::size_t t = 0; t < n; ++t, dst += kRealWidth) format_real24(v[t], dst);
+  dst[0] = '\r';
+  dst[1] = '\n';
+  return dst + 2;
+}
 
 class ListWriter {
  public:
@@ -48,7 +60,6 @@ class ListWriter {
 
   // A line with a fixed layout of its own, written as it stands plus CR LF.
   void line(std::string_view s);
-
 
  private:
   void item(std::string_view s) { text(s); }

@@ -8,7 +8,7 @@
 
 #include "io/list_writer.hpp"
 
-namespace wk::detail {
+namespace wk::output_detail {
 
 namespace {
 
@@ -137,4 +137,4 @@ void write_node_table(const RunData& d, OutFile& out) {
   write_node_lines(d, out);
 }
 
-}  // namespace wk::detail
+}  // namespace wk::output_detail

@@ -7,7 +7,7 @@
 #include "io/out_file.hpp"
 #include "model/run_data.hpp"
 
-namespace wk::detail {
+namespace wk::output_detail {
 
 // Writes the output grid and the output arrays of d in layout d.fmt, which
 // must be 0, 1 or 2. The arrays Exo ... Bzo hold Nox x Noy x Noz nodes.
@@ -43,4 +43,4 @@ void write_real_record(OutFile& out, const double* v, std::size_t n, TextBlockin
 // which takes two lines (E, then B).
 void write_node_lines(const RunData& d, OutFile& out, TextBlocking blocking = kNodeBlocking);
 
-}  // namespace wk::detail
+}  // namespace wk::output_detail

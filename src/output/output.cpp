@@ -25,6 +25,8 @@ OutFile open_field_map(const RunData& d, ListWriter& log) {
   const std::string name = field_map_name(d.fnum);
   // The log shows the first 10 characters of the blank-padded name: all of it.
   log.record(" Output field file name = ", std::string_view(name).substr(0, 10));
+  // Checked this late on purpose, not with the control file: a run with a
+  // wrong code still logs every phase, down to the file name.
   if (d.fmt < 0 || d.fmt > 2) stop(" Not a valid KAVEN 3D field format: use 0, 1 or 2 ");
   // Renamed over the target only once every byte is out: a failed write
   // leaves no truncated field map and keeps the map of an earlier run.
@@ -32,7 +34,7 @@ OutFile open_field_map(const RunData& d, ListWriter& log) {
 }
 
 void write_field_map(const RunData& d, OutFile& map) {
-  detail::write_field_map_to(d, map);
+  output_detail::write_field_map_to(d, map);
   // Every byte in the temporary: a map that cannot be written fails here,
   // before the summary is logged.
   map.flush();

@@ -1,8 +1,7 @@
 // Text records of the field maps, formatted in large blocks.
 //
-// A list write of doubles has a layout fixed in advance (three 24-column
-// fields and CR LF per full line), so the text of any run of lines or nodes
-// has a known length and offset. A long record is cut into blocks; the
+// A list write of doubles has a layout fixed in advance (list_writer.hpp),
+// so the text of any run of lines or nodes has a known length and offset. A long record is cut into blocks; the
 // pieces of a block are formatted by two threads in whatever order they
 // take them, each piece at its own offset, while the previous block is being
 // written, and the blocks are written in order. The bytes are those of
@@ -10,28 +9,24 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "io/list_writer.hpp"
+#include "io/two_threads.hpp"
 #include "output/field_map.hpp"
 
-namespace wk::detail {
+namespace wk::output_detail {
 
 namespace {
 
 constexpr std::size_t kField = kRealWidth;
-// A full list-write line of doubles: three fields (the fourth would pass
-// column 80) and CR LF.
-constexpr std::size_t kLineBytes = 3 * kField + 2;
+constexpr std::size_t kPerLine = kRealsPerLine;
+constexpr std::size_t kLineBytes = kRealLineBytes;
+static_assert(kPerLine == 3, "a node's three E or three B values make one line");
 
-char* put_fields(const double* v, std::size_t n, char* p) {
-  for (std::size_t t = 0; t < n; ++t, p += kField) format_real24(v[t], p);
-  p[0] = '\r';
-  p[1] = '\n';
-  return p + 2;
-}
+// A record of more than one block is formatted on two threads, so a block
+// must be worth a second thread.
+static_assert(kPerLine * kLineBlocking.block >= kTwoThreadsMinWork && 6 * kNodeBlocking.block >= kTwoThreadsMinWork);
 
 // Writes items [0, count) of a record: bytes(first, last) is the exact text
 // length of items [first, last), fill(first, last, dst) writes that text.
@@ -62,15 +57,11 @@ void write_in_blocks(OutFile& out, std::size_t count, TextBlocking blocking, con
         fill(first, std::min(b, first + blocking.piece), dst + bytes(a, first));
       }
     };
-    std::jthread worker;
-    try {
-      worker = std::jthread(take_pieces);
-    } catch (const std::system_error&) {
-      // No second thread to be had: this one formats the whole block.
-    }
-    if (ready_bytes > 0) out.write(ready, ready_bytes);
-    take_pieces();
-    if (worker.joinable()) worker.join();
+    // The previous block is written while both threads format this one.
+    on_two_threads([&](int part) {
+      if (part == 0 && ready_bytes > 0) out.write(ready, ready_bytes);
+      take_pieces();
+    });
     ready = dst;
     ready_bytes = bytes(a, b);
   }
@@ -85,15 +76,15 @@ void write_real_record(OutFile& out, const double* v, std::size_t n, TextBlockin
     ListWriter(out).end();
     return;
   }
-  const std::size_t lines = (n + 2) / 3;
-  const std::size_t last_line_short_by = (3 - n % 3) % 3;  // fields missing on the last line
+  const std::size_t lines = (n + kPerLine - 1) / kPerLine;
+  const std::size_t last_line_short_by = (kPerLine - n % kPerLine) % kPerLine;  // fields missing on the last line
   const auto bytes = [&](std::size_t first, std::size_t last) {
     return (last - first) * kLineBytes - (last == lines ? last_line_short_by * kField : 0);
   };
   const auto fill = [&](std::size_t first, std::size_t last, char* p) {
     for (std::size_t l = first; l < last; ++l) {
-      const std::size_t at = 3 * l;
-      p = put_fields(v + at, std::min<std::size_t>(3, n - at), p);
+      const std::size_t at = kPerLine * l;
+      p = format_real_line(v + at, std::min(kPerLine, n - at), p);
     }
   };
   write_in_blocks(out, lines, blocking, bytes, fill);
@@ -131,8 +122,8 @@ void write_node_lines(const RunData& d, OutFile& out, TextBlocking blocking) {
         six[c] = e[c][at];
         six[3 + c] = b[c][at];
       }
-      p = put_fields(six, 3, p);
-      p = put_fields(six + 3, 3, p);
+      p = format_real_line(six, 3, p);
+      p = format_real_line(six + 3, 3, p);
       if (++k == nz) {
         k = 0;
         if (++j == ny) {
@@ -145,4 +136,4 @@ void write_node_lines(const RunData& d, OutFile& out, TextBlocking blocking) {
   write_in_blocks(out, nx * ny * nz, blocking, bytes, fill);
 }
 
-}  // namespace wk::detail
+}  // namespace wk::output_detail

@@ -24,9 +24,6 @@ namespace {
 // Two limits closer than this (absolute, cm) are taken as the same.
 constexpr double kSameLimit = 1e-6;
 
-// Below this many output nodes a second thread costs more than it saves.
-constexpr long kThreadedNodes = 1L << 16;
-
 bool same_limit(double full, double out) { return std::fabs(full - out) < kSameLimit; }
 
 // Node n of a uniform axis: (n - 1) * step + min, the first node exactly on
@@ -162,32 +159,24 @@ void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k
   }
 }
 
+std::size_t output_nodes(const RunData& d) {
+  return static_cast<std::size_t>(d.Nox) * static_cast<std::size_t>(d.Noy) * static_cast<std::size_t>(d.Noz);
+}
+
 // Sizes the output arrays, E's on one thread and B's on the other: most of
 // the cost is the first touch of 240 MB of fresh memory on the largest grid.
 void size_output_arrays(RunData& d) {
   FieldArray* const out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
-  const long nodes = static_cast<long>(d.Nox) * d.Noy * d.Noz;
-  const auto job = [&](int half) {
+  on_two_threads(output_nodes(d), [&](int half) {
     for (int c = 3 * half; c < 3 * half + 3; ++c) out[c]->resize(d.Nox, d.Noy, d.Noz);
-  };
-  if (nodes < kThreadedNodes) {
-    job(0);
-    job(1);
-  } else {
-    on_two_threads(job);
-  }
+  });
 }
 
 void interpolate_output(RunData& d, const OutputStencils& st) {
-  const long nodes = static_cast<long>(d.Nox) * d.Noy * d.Noz;
-  if (nodes < kThreadedNodes || d.Noz < 2) {
-    interpolate_slices(d, st, 0, d.Noz);
-    return;
-  }
   // Two halves of the z range; the slices are disjoint, so the result does
   // not depend on the split.
   const int half = d.Noz / 2;
-  on_two_threads([&](int part) {
+  on_two_threads(output_nodes(d), [&](int part) {
     if (part == 0) interpolate_slices(d, st, 0, half);
     if (part == 1) interpolate_slices(d, st, half, d.Noz);
   });
@@ -253,7 +242,7 @@ void build_output_grid(RunData& d, ListWriter& log) {
   log.record(" Xmin, Xmax, Nox = ", d.Xmin, d.Xmax, d.Nox);
   log.record(" Ymin, Ymax, Noy = ", d.Ymin, d.Ymax, d.Noy);
   log.record(" Zmin, Zmax, Noz = ", d.Zmin, d.Zmax, d.Noz);
-  log.record(" ------------------------------ ");
+  log.record(kLogSeparator);
 
   FieldArray* out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
   const bool copy = output_is_full_grid(d);

@@ -114,7 +114,7 @@ void compute_constants(RunData& d, ListWriter& log) {
   log.record(" eps0= ", d.eps0, " F/m ");
   log.record(" freq= ", d.freq, " Hz ");
   log.record(" omeg= ", d.omeg, " rad*Hz ");
-  log.record(" ------------------------------ ");
+  log.record(kLogSeparator);
 }
 
 }  // namespace wk

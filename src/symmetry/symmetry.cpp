@@ -23,9 +23,6 @@ namespace {
 
 constexpr int kComponents = 6;  // Ex, Ey, Ez, then Bx, By, Bz (H as exported)
 
-// Below this many full-grid nodes a second thread costs more than it saves.
-constexpr long kThreadedNodes = 1L << 16;
-
 // True when component c (0..2 E along x, y, z; 3..5 H along x, y, z) changes
 // sign under the mirror across the plane of `axis` (0, 1, 2) with key `key`.
 bool flips(int key, int axis, int c) {
@@ -119,16 +116,12 @@ void complete_symmetry(RunData& d, ListWriter& log) {
       }
     }
   };
-  const auto complete_field = [&](int field) {
+  // The full grid's nodes: complete() sizes the arrays, so count from the axes.
+  const std::size_t full_nodes =
+      static_cast<std::size_t>(ax.m) * static_cast<std::size_t>(ay.m) * static_cast<std::size_t>(az.m);
+  on_two_threads(full_nodes, [&](int field) {
     for (int c = 3 * field; c < 3 * field + 3; ++c) complete(c);
-  };
-  const long full_nodes = static_cast<long>(ax.m) * ay.m * az.m;
-  if (full_nodes >= kThreadedNodes) {
-    on_two_threads(complete_field);
-  } else {
-    complete_field(0);
-    complete_field(1);
-  }
+  });
 
   // The full range of a mirrored axis runs from -max to max; the exported
   // minimum (the plane) is not used.

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "io/out_file.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk::test {
 
@@ -38,30 +37,10 @@ void fill(FieldArray& a, const RunData& d, const std::function<double(double, do
 }
 
 Captured capture_log(const std::function<void(ListWriter&)>& body) {
-  TempDir dir;
-  const auto path = (dir / "log.txt").string();
+  LogCapture capture;
   Captured c;
-  {
-    OutFile f(8, path);
-    ListWriter log(f);
-    try {
-      body(log);
-    } catch (const RunError& e) {
-      c.error = e;
-    }
-    f.commit();
-  }
-  const std::string text = read_file(path);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
-      break;
-    }
-    c.lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
+  c.error = run_error_of([&] { body(capture.log()); });
+  c.lines = capture.lines();
   return c;
 }
 

@@ -243,9 +243,9 @@ TEST(MaxwellCheck, ManySlicesKeepTheirOrder) {
   ASSERT_EQ(o.log.lines.size(), 2 + slices.size() + 6 + 1);
   for (std::size_t n = 0; n < slices.size(); ++n) {
     char want[14];
-    detail::format_F14_6(slices[n].ratio, want);
+    format_F14_6(slices[n].ratio, want);
     char iz[5];
-    detail::format_I5(static_cast<int>(n) + 2, iz);
+    format_I5(static_cast<int>(n) + 2, iz);
     const std::string& line = o.log.lines[n + 2];
     EXPECT_EQ(line.substr(27, 5), std::string(iz, 5));
     EXPECT_EQ(line.substr(80), std::string(want, 14)) << n;
@@ -255,7 +255,7 @@ TEST(MaxwellCheck, ManySlicesKeepTheirOrder) {
 }
 
 TEST(MaxwellDecisions, MeanRatioThresholdsAreStrict) {
-  using detail::RatioVerdict;
+  using conditioning_detail::RatioVerdict;
   const struct {
     double avg_rRL1;
     RatioVerdict want;
@@ -274,7 +274,7 @@ TEST(MaxwellDecisions, MeanRatioThresholdsAreStrict) {
       // A mean that is not a number verifies nothing.
       {std::numeric_limits<double>::quiet_NaN(), RatioVerdict::Stop},
   };
-  for (const auto& c : cases) EXPECT_EQ(detail::judge_ratio(c.avg_rRL1), c.want) << c.avg_rRL1;
+  for (const auto& c : cases) EXPECT_EQ(conditioning_detail::judge_ratio(c.avg_rRL1), c.want) << c.avg_rRL1;
 }
 
 TEST(MaxwellDecisions, RatioOfOneSlice) {
@@ -291,7 +291,7 @@ TEST(MaxwellDecisions, RatioOfOneSlice) {
       {-0.0, -5.0, 1.0, 0.0},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(detail::slice_ratio(c.I_H, c.I_E, c.running_sRL1), c.want) << c.I_H << " " << c.I_E << " " << c.running_sRL1;
+    EXPECT_EQ(conditioning_detail::slice_ratio(c.I_H, c.I_E, c.running_sRL1), c.want) << c.I_H << " " << c.I_E << " " << c.running_sRL1;
 }
 
 }  // namespace

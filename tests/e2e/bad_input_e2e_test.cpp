@@ -9,7 +9,6 @@
 // warning, so each case below fails for its one defect.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::Control;
 using test::crlf_lines;
+using test::join;
 using test::read_file;
+using test::replace_all;
 using test::run_converter;
 using test::TempDir;
 using test::write_file;
@@ -41,23 +42,10 @@ const char* const kEarlierMap = "a field map of an earlier run\n";
 // The lines of the base E export, or of the H export; complex exports carry
 // E's real parts then 0 0 0, and H's field as imaginary parts after 0 0 0.
 std::vector<std::string> base_lines(bool complex, char field = 'E') {
-  std::vector<std::string> lines;
-  for (int x = 0; x <= 2; ++x)
-    for (int y = 0; y <= 2; ++y)
-      for (int z = 0; z <= 2; ++z) {
-        const std::string values =
-            field == 'E' ? " 0 0 2" : " " + std::to_string(-y) + " " + std::to_string(x) + " 0";
-        lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) +
-                        (complex && field == 'H' ? " 0 0 0" : "") + values +
-                        (complex && field == 'E' ? " 0 0 0" : ""));
-      }
-  return lines;
-}
-
-std::string join(const std::vector<std::string>& lines, const char* eol = "\n") {
-  std::string s;
-  for (const auto& l : lines) s += l + eol;
-  return s;
+  return test::small_export_lines(0, [&](int x, int y, int) {
+    const std::string values = field == 'E' ? " 0 0 2" : " " + std::to_string(-y) + " " + std::to_string(x) + " 0";
+    return (complex && field == 'H' ? " 0 0 0" : "") + values + (complex && field == 'E' ? " 0 0 0" : "");
+  });
 }
 
 // The base control file: z over the full grid's 2 cm (elen 2), x and y from
@@ -314,12 +302,7 @@ TEST(BadInputE2E, ExportsOffTheirGridOrEachOther) {
       // An H export of another grid: every z shifted by 0.3.
       {"H export of another grid",
        [](const fs::path& d) {
-         std::vector<std::string> lines;
-         for (int x = 0; x <= 2; ++x)
-           for (int y = 0; y <= 2; ++y)
-             for (int z = 0; z <= 2; ++z)
-               lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + ".3 0 0 0");
-         write_file(d / "hfield.txt", join(lines));
+         write_file(d / "hfield.txt", join(test::small_export_lines(0, [](int, int, int) { return ".3 0 0 0"; })));
        },
        1, "H export hfield.txt, line 1: the point (0, 0, 0.3)" + off + "(1, 1, 1) at (0, 0, 0)" + tail,
        kLogToGridBlock},
@@ -633,41 +616,6 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
   }
 }
 
-TEST(BadInputE2E, SixDigitCoordinatesPassOnTheLargestGrid) {
-  // z from 1 to 2 in 8000 steps of 1.25e-4, printed with six significant
-  // digits (1.00013 for 1.000125): each coordinate is off by up to 5e-6, and
-  // the first step by 4 %, yet every point lies well within a quarter step
-  // (3.1e-5) of its node.
-  TempDir dir;
-  Control c;
-  c.out_keys = "0 0 0";
-  c.counts = "3 3 11";
-  c.elen = "1.0";  // the output grid: the full grid's +-0.5 cm on every axis
-  c.aper = "0.5";
-  write_file(dir / "wavecalc_to_kaven.dat", c.text());
-  std::string e, h;
-  char line[96];
-  for (int x = 0; x <= 1; ++x)
-    for (int y = 0; y <= 1; ++y)
-      for (int k = 0; k <= 8000; ++k) {
-        std::snprintf(line, sizeof line, "%.6g %.6g %.6g 0 0 2\n", 0.5 * x, 0.5 * y, 1 + k / 8000.0);
-        e += line;
-        std::snprintf(line, sizeof line, "%.6g %.6g %.6g %d %d 0\n", 0.5 * x, 0.5 * y, 1 + k / 8000.0, -y, x);
-        h += line;
-      }
-  write_file(dir / "efield.txt", e);
-  write_file(dir / "hfield.txt", h);
-  const auto r = run_converter(dir.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  // The full grid: z centred on 0 over its 8001 nodes.
-  const std::string log = read_file(dir / kLog);
-  EXPECT_NE(log.find(crlf_lines({"  Zimin, Zimax, Niz =  -0.500000000000000       0.500000000000000     ",
-                                 "        8001"})),
-            std::string::npos);
-  EXPECT_TRUE(fs::is_regular_file(dir / kMap));
-}
-
 TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
   TempDir plain;
   write_base_case(plain.path());
@@ -675,10 +623,6 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
   const std::string plain_log = read_file(plain / kLog);
   const std::string plain_map = read_file(plain / kMap);
 
-  const auto replace_all = [](std::string s, const std::string& from, const std::string& to) {
-    for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, 1, to);
-    return s;
-  };
   const std::string control = base_control().text();
   using Form = std::function<std::string(const std::vector<std::string>&)>;
   const Form plain_form = [](const std::vector<std::string>& l) { return join(l); };
@@ -703,6 +647,10 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
       {"byte-order mark on the exports", control, [](const auto& l) { return "\xEF\xBB\xBF" + join(l); }},
       {"tab- and comma-separated exports", control,
        [&](const auto& l) { return replace_all(join(l), " ", ",\t"); }},
+      // Everything at once, as an editor on another system may leave it.
+      {"CR LF, tabs and a byte-order mark in the control file, CR LF exports",
+       "\xEF\xBB\xBF" + replace_all(replace_all(control, " ", "\t"), "\n", "\r\n"),
+       [](const auto& l) { return join(l, "\r\n"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -718,29 +666,18 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
   }
 }
 
-// Runs the converter in dir with its stdout and stderr going to files in
-// out_dir (dir itself may be read-only); returns the exit status.
-int run_in(const fs::path& dir, const fs::path& out_dir, std::string& err) {
-  const std::string cmd = "cd '" + dir.string() + "' && '" WK_EXECUTABLE "' >'" + (out_dir / "out").string() +
-                          "' 2>'" + (out_dir / "err").string() + "' </dev/null";
-  const int rc = std::system(cmd.c_str());
-  err = read_file(out_dir / "err");
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
 // Permission failures: root reads and writes through any permission bits, so
 // these run only for an ordinary user. The folder tests above make the same
 // open failures for root.
 TEST(BadInputE2E, UnreadableExportAndReadOnlyFolder) {
   if (::geteuid() == 0) GTEST_SKIP() << "running as root, which ignores file permissions";
-  TempDir out;
-  std::string err;
   {
     TempDir dir;
     write_base_case(dir.path());
     fs::permissions(dir / "efield.txt", fs::perms::none);
-    EXPECT_EQ(run_in(dir.path(), out.path(), err), 2);
-    EXPECT_EQ(err, "wavecalc_to_kaven: unit 2 (efield.txt): cannot open: Permission denied\n");
+    const auto r = run_converter(dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 2 (efield.txt): cannot open: Permission denied\n");
   }
   {
     // The log exists and may be rewritten, but no map can be made beside it.
@@ -749,10 +686,10 @@ TEST(BadInputE2E, UnreadableExportAndReadOnlyFolder) {
     write_file(dir / kLog, "");
     write_file(dir / kMap, kEarlierMap);
     fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const int status = run_in(dir.path(), out.path(), err);
+    const auto r = run_converter(dir.path());
     fs::permissions(dir.path(), fs::perms::owner_all);
-    EXPECT_EQ(status, 2);
-    EXPECT_EQ(err, "wavecalc_to_kaven: unit 7 (eh_VRQ.#01): cannot open for writing: Permission denied\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 7 (eh_VRQ.#01): cannot open for writing: Permission denied\n");
     EXPECT_TRUE(read_file(dir / kMap) == kEarlierMap) << "the earlier map was changed";
     EXPECT_EQ(names_in(dir.path()),
               (std::set<std::string>{"wavecalc_to_kaven.dat", "efield.txt", "hfield.txt", kLog, kMap}));

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::read_file;
 using test::run_converter;
+using test::snapshot;
 using test::TempDir;
 using test::write_file;
 
@@ -52,16 +53,6 @@ const Sound& sound_run() {
     return Sound{read_file(dir / kLog), read_file(dir / kMap)};
   }();
   return s;
-}
-
-// Every entry of dir: the content of a file, "-> target" for a link.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    files[name] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string() : read_file(e.path());
-  }
-  return files;
 }
 
 TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {

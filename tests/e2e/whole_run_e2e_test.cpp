@@ -18,14 +18,9 @@ using test::crlf_lines;
 using test::read_file;
 using test::write_file;
 
-// The 3 x 3 x 3 points with z fastest, each with the given field values.
+// The 3 x 3 x 3 points around the axis, each with the given field values.
 std::string small_export(const char* values) {
-  std::string s;
-  for (int x = -1; x <= 1; ++x)
-    for (int y = -1; y <= 1; ++y)
-      for (int z = 0; z <= 2; ++z)
-        s += std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + values + "\n";
-  return s;
+  return test::join(test::small_export_lines(-1, [&](int, int, int) { return std::string(values); }));
 }
 
 // Writes the case into dir with the given format code.

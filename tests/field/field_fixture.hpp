@@ -14,6 +14,7 @@
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
 #include "model/run_data.hpp"
+#include "support/run_support.hpp"
 #include "support/test_support.hpp"
 
 namespace wk::test {
@@ -83,12 +84,6 @@ inline std::vector<std::string> export_lines(const TestGrid& g, int iord,
   return lines;
 }
 
-inline std::string join(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\n";
-  return text;
-}
-
 // A temporary folder, made the current one, with a log and the run data as
 // the phases before the field input leave it: exports "efield.txt" and
 // "hfield.txt", scale 1, symmetry keys 1 1 0.
@@ -103,29 +98,13 @@ struct FieldRun {
     write_file(dir.path() / d.Efile, e_text);
     write_file(dir.path() / d.Hfile, h_text);
   }
-  std::string log_text() {
-    log_file.flush();
-    return read_file(dir.path() / "test.log");
-  }
+  std::string log_text() { return log_capture.text(); }
 
   TempDir dir;
   ChangeDir cd{dir.path()};
-  OutFile log_file{8, "test.log"};
-  ListWriter log{log_file};
+  LogCapture log_capture;
+  ListWriter& log = log_capture.log();
   RunData d;
 };
-
-// Expects `body` to end the run with `status` and a message holding `text`.
-inline void expect_run_error(const std::function<void()>& body, int status, const std::string& text) {
-  try {
-    body();
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), status) << e.what();
-    EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
-    EXPECT_EQ(std::string(e.what()).rfind("wavecalc_to_kaven: ", 0), 0u) << e.what();
-    return;
-  }
-  ADD_FAILURE() << "the run went on; expected: " << text;
-}
 
 }  // namespace wk::test

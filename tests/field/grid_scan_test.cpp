@@ -55,7 +55,7 @@ TEST(GridScan, DecreasingCoordinatesAreReportedThenRefused) {
   run.d.scale = 2.0;
   run.d.isymX = 0;
   run.write_exports(join(export_lines(g, 312, coords_only)), "");
-  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop,
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop,
                    "E export efield.txt: its x coordinates decrease (from 2 on line 1 to 0 on the last line); the "
                    "converter needs coordinates that increase along every axis");
   EXPECT_EQ(run.d.iord, 312);
@@ -74,7 +74,7 @@ TEST(GridScan, MirroredAxisMustStartOnItsPlane) {
   run.d.isymY = 0;
   run.d.isymZ = 0;
   run.write_exports(join(export_lines(g, 123, coords_only)), "");
-  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop,
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop,
                    "E export efield.txt: with the symmetry key 1 of the x axis (control file line 5) its first node "
                    "must lie on the plane x = 0, but lies at 0.5 (grid step 0.75)");
   // Without a mirror on x the same export is fine.
@@ -153,7 +153,7 @@ TEST(GridScan, UnusableGridsAreRefusedAfterTheLogBlock) {
     run.d.isymZ = c.keys[2];
     run.d.scale = c.scale;
     run.write_exports(c.text, "");
-    expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitStop, c.message);
+    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop, c.message);
     const std::string log = run.log_text();
     EXPECT_EQ(log.rfind("  Input Grid parameters \r\n", 0), 0u) << log;
     EXPECT_NE(log.find("  ------------------------------ \r\n"), std::string::npos) << log;
@@ -174,10 +174,10 @@ TEST(GridScan, ExportsEndingBeforeEveryAxisChangedAreFileErrors) {
   for (const auto& [text, message] : cases) {
     FieldRun run;
     run.write_exports(text, "");
-    expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitFileError, message);
+    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitFileError, message);
   }
   FieldRun run;
-  expect_run_error([&] { scan_input_grid(run.d, run.log); }, kExitFileError, "unit 2 (efield.txt): file not found");
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitFileError, "unit 2 (efield.txt): file not found");
 }
 
 // A long export: 5 x 5 x 8001 points, x fastest, z slowest, 200025 lines of
@@ -273,14 +273,14 @@ TEST(GridScan, LongExportCountsAsOneReaderFromStartToEnd) {
     run.write_exports(text, "");
     const auto scan = [&] { scan_input_grid(run.d, run.log); };
     if (c.points == 0) {
-      expect_run_error(scan, kExitStop, c.what);
+      EXPECT_RUN_ERROR(scan(), kExitStop, c.what);
       continue;
     }
     if (c.points % LongExport::kPlane == 0) {
       scan();
       EXPECT_EQ(run.d.Niz, c.points / LongExport::kPlane);
     } else {
-      expect_run_error(scan, kExitStop,
+      EXPECT_RUN_ERROR(scan(), kExitStop,
                        "the " + std::to_string(c.points) + " points before it are not a whole number of planes of 25 "
                        "points");
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "io/error.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -90,26 +90,12 @@ TEST(LineSource, StartAtAnOffsetAndLineOffsets) {
   EXPECT_EQ(far.line_offset(), 202u);
 }
 
-// Runs `body` and returns the RunError it throws.
-template <class Body>
-RunError error_of(Body body) {
-  try {
-    body();
-  } catch (const RunError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error thrown";
-  return RunError("", -1);
-}
-
 TEST(LineSource, OpenFailuresNameUnitAndFile) {
   test::TempDir dir;
   const std::string missing = (dir / "nope.txt").string();
-  RunError e = error_of([&] { LineSource src(2, missing); });
-  EXPECT_EQ(e.status(), kExitFileError);
-  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 2 (" + missing + "): file not found");
-  e = error_of([&] { LineSource src(3, dir.path().string()); });
-  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 3 (" + dir.path().string() + "): is a folder, not a file");
+  EXPECT_RUN_ERROR(LineSource(2, missing), kExitFileError, "wavecalc_to_kaven: unit 2 (" + missing + "): file not found");
+  EXPECT_RUN_ERROR(LineSource(3, dir.path().string()), kExitFileError,
+                   "wavecalc_to_kaven: unit 3 (" + dir.path().string() + "): is a folder, not a file");
 }
 
 TEST(FreeFormReader, ReadsAcrossLinesEachReadOnANewLine) {
@@ -128,9 +114,7 @@ TEST(FreeFormReader, ReadsAcrossLinesEachReadOnANewLine) {
   in.reals(&v, 1);  // the empty line is passed over
   EXPECT_EQ(v, 7.0);
   EXPECT_EQ(src.line_number(), 6);
-  RunError e = error_of([&] { in.reals(&v, 1); });
-  EXPECT_EQ(e.status(), kExitFileError);
-  EXPECT_NE(std::string(e.what()).find("unexpected end of file after line 6"), std::string::npos) << e.what();
+  EXPECT_RUN_ERROR(in.reals(&v, 1), kExitFileError, "unexpected end of file after line 6");
 }
 
 TEST(FreeFormReader, UnreadableValuesNameLineAndToken) {
@@ -140,11 +124,11 @@ TEST(FreeFormReader, UnreadableValuesNameLineAndToken) {
   LineSource src(1, path);
   FreeFormReader in(src);
   std::int32_t k = 0;
-  RunError e = error_of([&] { in.ints(&k, 1); });
-  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 1 (" + path + "), line 1: \"1.5\" is not an integer");
+  EXPECT_RUN_ERROR(in.ints(&k, 1), kExitFileError,
+                   "wavecalc_to_kaven: unit 1 (" + path + "), line 1: \"1.5\" is not an integer");
   double v = 0;
-  e = error_of([&] { in.reals(&v, 1); });
-  EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 1 (" + path + "), line 2: \"abc\" is not a real number");
+  EXPECT_RUN_ERROR(in.reals(&v, 1), kExitFileError,
+                   "wavecalc_to_kaven: unit 1 (" + path + "), line 2: \"abc\" is not a real number");
   double two[2];
   EXPECT_EQ(in.try_reals(two, 2), FreeFormReader::Status::ok);
   EXPECT_EQ(in.try_reals(two, 2), FreeFormReader::Status::end_of_file);

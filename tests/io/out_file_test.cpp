@@ -6,7 +6,7 @@
 #include <string>
 
 #include "io/error.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -49,27 +49,19 @@ TEST(OutFile, UncommittedReplacementLeavesTheOldFileAndNoTemporary) {
 TEST(OutFile, WriteFailuresAreFileErrors) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   OutFile f(7, "/dev/full", OutFile::Mode::Rewrite, 256);
-  try {
-    f.write(std::string(1000, 'x'));
-    f.commit();
-    FAIL() << "a write to a full device succeeded";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), kExitFileError);
-    EXPECT_EQ(std::string(e.what()), "wavecalc_to_kaven: unit 7 (/dev/full): write error: No space left on device");
-  }
+  EXPECT_RUN_ERROR(
+      {
+        f.write(std::string(1000, 'x'));
+        f.commit();
+      },
+      kExitFileError, "wavecalc_to_kaven: unit 7 (/dev/full): write error: No space left on device");
 }
 
 TEST(OutFile, OpenFailureNamesTheFile) {
   test::TempDir dir;
   const auto target = dir / "no_such_folder" / "map.bin";
-  try {
-    OutFile f(7, target.string(), OutFile::Mode::Replace);
-    FAIL();
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), kExitFileError);
-    EXPECT_NE(std::string(e.what()).find("unit 7 (" + target.string() + "): cannot open for writing"), std::string::npos)
-        << e.what();
-  }
+  EXPECT_RUN_ERROR(OutFile(7, target.string(), OutFile::Mode::Replace), kExitFileError,
+                   "unit 7 (" + target.string() + "): cannot open for writing");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "io/out_file.hpp"
 #include "output/field_map.hpp"
 #include "support/format0_reader.hpp"
+#include "support/run_support.hpp"
 #include "support/test_support.hpp"
 
 namespace wk {
@@ -28,8 +29,6 @@ using test::crlf_lines;
 using test::read_file;
 using test::TempDir;
 using test::write_file;
-
-const char* const kLog = "wavecalc_to_kaven.log";
 
 // The 24-column field of a whole number of at most 15 digits: fixed form
 // with 15 significant digits (as many decimals as the digits before the
@@ -94,14 +93,13 @@ void write_map(RunData& d, ListWriter& log) {
   map.commit();
 }
 
-// Runs the output phase in dir with a fresh log; returns the log's text.
+// Runs the output phase in dir with a fresh log (kept elsewhere); returns
+// the log's text.
 std::string run_output(RunData& d, const fs::path& dir) {
   ChangeDir cd(dir);
-  OutFile log_file(8, kLog);
-  ListWriter log(log_file);
-  write_map(d, log);
-  log_file.commit();
-  return read_file(kLog);
+  test::LogCapture log;
+  write_map(d, log.log());
+  return log.text();
 }
 
 // The names of the files in dir.
@@ -112,18 +110,8 @@ std::vector<std::string> listing(const fs::path& dir) {
   return names;
 }
 
-// Expects `write` to end the run with a file-layer error naming unit 7 and
-// the field map.
-template <class Write>
-void expect_output_file_error(const Write& write) {
-  try {
-    write();
-    ADD_FAILURE() << "the write failure went unnoticed";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), kExitFileError);
-    EXPECT_EQ(std::string(e.what()).rfind("wavecalc_to_kaven: unit 7 (eh_VRQ.#07): ", 0), 0u) << e.what();
-  }
-}
+// The start of a file-layer error about the field map.
+const char* const kMapError = "wavecalc_to_kaven: unit 7 (eh_VRQ.#07): ";
 
 const std::string kNameLine = crlf_lines({"  Output field file name = eh_VRQ.#07"});
 
@@ -151,7 +139,7 @@ TEST(FieldMapFormat0, RecordsOfTheSmallGridReadBackFromTheLayout) {
   d.symZ = 1;
   write_file(dir / "eh_VRQ.#07", std::string(5000, 'x'));  // a longer map of an earlier run
   EXPECT_EQ(run_output(d, dir.path()), kNameLine);
-  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"eh_VRQ.#07", kLog}));
+  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"eh_VRQ.#07"});
   EXPECT_EQ(fs::file_size(dir / "eh_VRQ.#07"), 764u);
 
   const test::Format0Map m = test::read_format0(dir / "eh_VRQ.#07");
@@ -236,18 +224,10 @@ TEST(FieldMapFormat, OtherCodesStopBeforeAnyFileIsOpened) {
     TempDir dir;
     RunData d = output_grid(2, 2, 3, fmt);
     ChangeDir cd(dir.path());
-    OutFile log_file(8, kLog);
-    ListWriter log(log_file);
-    try {
-      write_map(d, log);
-      ADD_FAILURE() << "format " << fmt << " was accepted";
-    } catch (const RunError& e) {
-      EXPECT_EQ(std::string(e.what()), " Not a valid KAVEN 3D field format: use 0, 1 or 2 ");
-      EXPECT_EQ(e.status(), kExitStop);
-    }
-    log_file.commit();
-    EXPECT_EQ(read_file(kLog), kNameLine) << fmt;
-    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{kLog}) << fmt;
+    test::LogCapture log;
+    EXPECT_RUN_ERROR(write_map(d, log.log()), kExitStop, " Not a valid KAVEN 3D field format: use 0, 1 or 2 ") << fmt;
+    EXPECT_EQ(log.text(), kNameLine) << fmt;
+    EXPECT_TRUE(fs::is_empty(dir.path())) << fmt;
   }
 }
 
@@ -265,16 +245,11 @@ TEST(RunSummary, FiveLinesWithTheFirstAndLastNodes) {
   d.Zo(1) = -5.0;
   d.Zo(3) = 5.0;
   d.Zmax = 4.0;
-  ChangeDir cd(dir.path());
-  {
-    OutFile log_file(8, kLog);
-    ListWriter log(log_file);
-    write_summary(d, log);
-    log_file.commit();
-  }
+  test::LogCapture log;
+  write_summary(d, log.log());
   const std::string keys = "  Symmetry Keys: X, Y, Z =            0           0           1";
   EXPECT_EQ(keys.size(), 63u);  // a blank, the 26-character text, three 12-column integers
-  EXPECT_EQ(read_file(kLog),
+  EXPECT_EQ(log.text(),
             crlf_lines({
                 "  Element Length & Aperture = " + fixed(10) + "   1.50000000000000     ",
                 keys,
@@ -310,15 +285,16 @@ TEST(FieldMapFailure, FailedWriteKeepsTheEarlierMapAndLeavesNoTemporary) {
     write_file(dir / "eh_VRQ.#07", "field map of an earlier run");
     RunData d = output_grid(25, 25, 40, fmt);  // 200 kB per array in format 0
     ChangeDir cd(dir.path());
-    OutFile log_file(8, kLog);
-    ListWriter log(log_file);
-    expect_output_file_error([&] {
-      FileSizeLimit limit(64 * 1024);
-      write_map(d, log);
-    });
-    log_file.commit();
+    test::LogCapture log;
+    EXPECT_RUN_ERROR(
+        {
+          FileSizeLimit limit(64 * 1024);
+          write_map(d, log.log());
+        },
+        kExitFileError, kMapError)
+        << fmt;
     EXPECT_EQ(read_file("eh_VRQ.#07"), "field map of an earlier run") << fmt;
-    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"eh_VRQ.#07", kLog})) << fmt;
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"eh_VRQ.#07"}) << fmt;
   }
 }
 
@@ -326,12 +302,11 @@ TEST(FieldMapFailure, MissingFolderIsAFileError) {
   // The working folder removed under the run: the file cannot be created.
   TempDir dir;
   fs::create_directory(dir / "gone");
-  OutFile log_file(8, (dir / kLog).string());
-  ListWriter log(log_file);
+  test::LogCapture log;
   RunData d = output_grid(2, 2, 3, 0);
   ChangeDir cd(dir / "gone");
   fs::remove(dir / "gone");
-  expect_output_file_error([&] { write_map(d, log); });
+  EXPECT_RUN_ERROR(write_map(d, log.log()), kExitFileError, kMapError);
 }
 
 }  // namespace

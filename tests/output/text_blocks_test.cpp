@@ -12,7 +12,7 @@
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
 #include "output/field_map.hpp"
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
@@ -60,7 +60,7 @@ std::string reference_record(const std::vector<double>& v, const std::string& pa
 TEST(TextBlocks, RealRecordMatchesListWritesAtEveryCut) {
   TempDir dir;
   const std::size_t lengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 11, 12, 13, 100, 301};
-  const detail::TextBlocking cuts[] = {{1, 1}, {2, 1}, {3, 2}, {5, 3}, {7, 7}, {1000, 10}};
+  const output_detail::TextBlocking cuts[] = {{1, 1}, {2, 1}, {3, 2}, {5, 3}, {7, 7}, {1000, 10}};
   for (std::size_t n : lengths) {
     const std::vector<double> v = mixed_values(n);
     const std::string want = reference_record(v, (dir / "reference").string());
@@ -68,7 +68,7 @@ TEST(TextBlocks, RealRecordMatchesListWritesAtEveryCut) {
       const std::string path = (dir / "blocks").string();
       {
         OutFile out(7, path, OutFile::Mode::Rewrite, 256);  // a buffer smaller than one block
-        detail::write_real_record(out, v.data(), v.size(), cut);
+        output_detail::write_real_record(out, v.data(), v.size(), cut);
         out.commit();
       }
       EXPECT_EQ(read_file(path), want) << "n = " << n << ", block " << cut.block << ", piece " << cut.piece;
@@ -79,7 +79,7 @@ TEST(TextBlocks, RealRecordMatchesListWritesAtEveryCut) {
 TEST(TextBlocks, NodeLinesMatchPerNodeListWrites) {
   TempDir dir;
   const struct { int nx, ny, nz; } grids[] = {{1, 1, 1}, {2, 3, 4}, {3, 2, 5}, {4, 1, 7}};
-  const detail::TextBlocking cuts[] = {{1, 1}, {2, 1}, {5, 2}, {7, 3}, {1000, 1000}};
+  const output_detail::TextBlocking cuts[] = {{1, 1}, {2, 1}, {5, 2}, {7, 3}, {1000, 1000}};
   for (const auto& g : grids) {
     RunData d;
     d.Nox = g.nx;
@@ -107,7 +107,7 @@ TEST(TextBlocks, NodeLinesMatchPerNodeListWrites) {
       const std::string path = (dir / "blocks").string();
       {
         OutFile out(7, path, OutFile::Mode::Rewrite, 256);
-        detail::write_node_lines(d, out, cut);
+        output_detail::write_node_lines(d, out, cut);
         out.commit();
       }
       EXPECT_EQ(read_file(path), want) << g.nx << "x" << g.ny << "x" << g.nz << ", block " << cut.block << ", piece "
@@ -118,14 +118,13 @@ TEST(TextBlocks, NodeLinesMatchPerNodeListWrites) {
 
 TEST(TextBlocks, WriteErrorInALongRecordReachesTheCaller) {
   const std::vector<double> v = mixed_values(3000);
-  try {
-    OutFile out(7, "/dev/full", OutFile::Mode::Rewrite, 256);
-    detail::write_real_record(out, v.data(), v.size(), {10, 3});
-    out.commit();
-    ADD_FAILURE() << "the full device went unnoticed";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.status(), kExitFileError);
-  }
+  EXPECT_RUN_ERROR(
+      {
+        OutFile out(7, "/dev/full", OutFile::Mode::Rewrite, 256);
+        output_detail::write_real_record(out, v.data(), v.size(), {10, 3});
+        out.commit();
+      },
+      kExitFileError, "unit 7 (/dev/full): write error");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace wk {
 namespace {
 
-std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+using test::blanks;
 
 const char* const kInterpolate = "  Symmetry or grid are different, Interpolate ...\r\n";
 const char* const kCopy = "  Same symmetry and grid, No need for interpolation, Simply write the field ...\r\n";

@@ -6,6 +6,7 @@
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
 #include "model/run_data.hpp"
+#include "support/run_support.hpp"
 #include "support/test_support.hpp"
 
 namespace wk::test {
@@ -56,22 +57,6 @@ struct Quadratic {
     return a[0] + a[1] * x + a[2] * y + a[3] * z + a[4] * x * x + a[5] * y * y + a[6] * z * z + a[7] * x * y +
            a[8] * x * z + a[9] * y * z;
   }
-};
-
-// A log file in a fresh folder; text() closes it and returns its bytes.
-class LogCapture {
- public:
-  LogCapture() : file_(8, (dir_ / "run.log").string()), log_(file_) {}
-  ListWriter& log() { return log_; }
-  std::string text() {
-    file_.commit();
-    return read_file(dir_ / "run.log");
-  }
-
- private:
-  TempDir dir_;
-  OutFile file_;
-  ListWriter log_;
 };
 
 }  // namespace wk::test

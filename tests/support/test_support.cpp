@@ -54,14 +54,40 @@ bool file_exists(const fs::path& p) {
   return fs::exists(p, ec);
 }
 
-std::string crlf_lines(const std::vector<std::string>& lines) {
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    files[name] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string() : read_file(e.path());
+  }
+  return files;
+}
+
+std::vector<std::string> small_export_lines(int first_xy, const std::function<std::string(int, int, int)>& values) {
+  std::vector<std::string> lines;
+  for (int x = first_xy; x <= first_xy + 2; ++x)
+    for (int y = first_xy; y <= first_xy + 2; ++y)
+      for (int z = 0; z <= 2; ++z) {
+        lines.push_back(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + values(x, y, z));
+      }
+  return lines;
+}
+
+std::string join(const std::vector<std::string>& lines, std::string_view eol) {
   std::string out;
   for (const auto& l : lines) {
     out += l;
-    out += "\r\n";
+    out += eol;
   }
   return out;
 }
+
+std::string replace_all(std::string s, std::string_view from, std::string_view to) {
+  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+  return s;
+}
+
+std::string crlf_lines(const std::vector<std::string>& lines) { return join(lines, "\r\n"); }
 
 std::string constants_log_block(const std::string& freq_field, const std::string& omeg_field) {
   return crlf_lines({
@@ -101,18 +127,17 @@ std::string Control::text() const {
   return t;
 }
 
-RunResult run_converter(const fs::path& dir, const std::string& shell_prefix) {
-  const fs::path out = dir / ".stdout.txt";
-  const fs::path err = dir / ".stderr.txt";
-  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' >'" +
-                          out.string() + "' 2>'" + err.string() + "' </dev/null";
+RunResult run_converter(const fs::path& dir, const std::string& shell_prefix, const std::string& args) {
+  const TempDir streams;
+  const fs::path out = streams / "stdout.txt";
+  const fs::path err = streams / "stderr.txt";
+  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' " + args +
+                          " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
   const int rc = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
   r.out = read_file(out);
   r.err = read_file(err);
-  fs::remove(out);
-  fs::remove(err);
   return r;
 }
 

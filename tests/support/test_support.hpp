@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +40,23 @@ void write_file(const std::filesystem::path& p, std::string_view content);
 std::string read_file(const std::filesystem::path& p);
 bool file_exists(const std::filesystem::path& p);
 
+// Every entry of dir: the content of a file, "-> target" for a link.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& dir);
+
+// The lines of an export of 3 x 3 x 3 points with z fastest: x and y from
+// `first_xy` to first_xy + 2, z from 0 to 2, in steps of 1; each line the
+// coordinates "x y z" followed by values(x, y, z).
+std::vector<std::string> small_export_lines(int first_xy, const std::function<std::string(int, int, int)>& values);
+
+// n blanks.
+inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+// Each line followed by eol.
+std::string join(const std::vector<std::string>& lines, std::string_view eol = "\n");
+
+// s with every occurrence of `from` (not empty) replaced by `to`.
+std::string replace_all(std::string s, std::string_view from, std::string_view to);
+
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
 
@@ -71,7 +90,9 @@ struct RunResult {
   std::string err;  // stderr
 };
 // Runs the converter executable in dir. `shell_prefix` is put before the
-// command inside sh -c (for example "ulimit -f 10;").
-RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "");
+// command inside sh -c (for example "ulimit -f 10;"), `args` after it.
+// Its stdout and stderr go to a folder of their own: dir may be read-only.
+RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "",
+                        const std::string& args = "");
 
 }  // namespace wk::test

@@ -7,22 +7,18 @@
 #include <iterator>
 #include <string>
 
-#include "support/test_support.hpp"
+#include "support/run_support.hpp"
 
 namespace wk {
 namespace {
 
-std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+using test::blanks;
 
 // Completes the symmetry of d and returns the log lines it wrote.
 std::string complete(RunData& d) {
-  test::TempDir dir;
-  const std::string path = (dir / "run.log").string();
-  OutFile file(8, path);
-  ListWriter log(file);
-  complete_symmetry(d, log);
-  file.commit();
-  return test::read_file(path);
+  test::LogCapture log;
+  complete_symmetry(d, log.log());
+  return log.text();
 }
 
 // Exported value of component c (0..5: Ex, Ey, Ez, Hx, Hy, Hz) at input node
