@@ -2,8 +2,8 @@
 // input-grid arrays, in the loop order the grid scan found.
 //
 // The two files are independent, so each is read on a thread of its own
-// (E on the calling thread, H on a second one), each with its own buffered
-// source. The run still fails exactly as a reader taking one E line and then
+// (E on the calling thread, H on a second one), each from its own text,
+// whose memory is given back behind the reading. The run still fails exactly as a reader taking one E line and then
 // one H line would: every error is tagged with its point number, the smaller
 // number wins and E wins a tie. A reader that fails lowers a shared mark, and
 // the other stops once it is past that mark, since nothing it could still
@@ -26,8 +26,6 @@
 #include <cmath>
 #include <exception>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "field/export_grid.hpp"
@@ -35,6 +33,7 @@
 #include "io/error.hpp"
 #include "io/line_source.hpp"
 #include "io/number_scan.hpp"
+#include "io/two_threads.hpp"
 
 namespace wk {
 
@@ -127,17 +126,17 @@ FirstDataLine first_data_line(LineSource& src, bool strict) {
 // than the E export's: with 9 against 6 the H lines would be read in the
 // wrong columns. An H export without a data line, or whose first data line
 // stops at a token that is no number, is left to the reading pass to report.
-void check_same_columns(const RunData& d) {
-  LineSource e_src(kUnitE, d.Efile, 1 << 16);
-  LineSource h_src(kUnitH, d.Hfile, 1 << 16);
+void check_same_columns(ExportTexts& exports) {
+  LineSource e_src(exports.e());
+  LineSource h_src(exports.h());
   const FirstDataLine e = first_data_line(e_src, true);
   const FirstDataLine h = first_data_line(h_src, false);
   if (h.line == 0 || !h.whole || h.count == e.count) return;
   const auto values = [](const FirstDataLine& f) {
     return std::to_string(f.count) + (f.count == 9 ? " or more values" : " values");
   };
-  refuse(field_detail::export_name('H', d.Hfile) + ": its first data line (line " + std::to_string(h.line) +
-         ") holds " + values(h) + ", the first data line of " + field_detail::export_name('E', d.Efile) +
+  refuse(field_detail::export_name('H', h_src.path()) + ": its first data line (line " + std::to_string(h.line) +
+         ") holds " + values(h) + ", the first data line of " + field_detail::export_name('E', e_src.path()) +
          " (line " + std::to_string(e.line) + ") " + values(e) +
          "; both exports must have the same columns (x y z and 3 real parts, or x y z, 3 real and 3 imaginary "
          "parts)");
@@ -267,7 +266,8 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
 // Reads point n of an export again from its start, for the message of a
 // failed comparison; returns the line that ended the point.
 long reread_point(int unit, const std::string& path, int values, long n, double* v) {
-  LineSource src(unit, path);
+  // The texts read are released: read the file again.
+  LineSource src(unit, path, InputText::Gzip::inflate);
   FreeFormReader in(src);
   for (long p = 1; p <= n; ++p) in.reals(v, values);
   return src.line_number();
@@ -307,8 +307,8 @@ void refuse_zero_field(const Reader& r, const char* field_name) {
 
 }  // namespace
 
-void choose_line_layout(RunData& d, ListWriter& log) {
-  LineSource src(kUnitE, d.Efile, 1 << 16);
+void choose_line_layout(RunData& d, ListWriter& log, ExportTexts& exports) {
+  LineSource src(exports.e());
   const FirstDataLine first = first_data_line(src, true);
   d.icplx = first.count == 9 ? 1 : 0;
   if (d.icplx == 1) {
@@ -319,10 +319,12 @@ void choose_line_layout(RunData& d, ListWriter& log) {
                           : " Reading real & imaginary field components ...");
 }
 
-void read_exports(RunData& d) {
-  LineSource e_src(kUnitE, d.Efile);
-  LineSource h_src(kUnitH, d.Hfile);
-  check_same_columns(d);
+void read_exports(RunData& d, ExportTexts& exports) {
+  check_same_columns(exports);
+  LineSource e_src(exports.e());
+  LineSource h_src(exports.h());
+  e_src.release_as_read();
+  h_src.release_as_read();
   d.Ez_max_read = 0;
 
   LoopOrder order;
@@ -364,18 +366,8 @@ void read_exports(RunData& d) {
   h.out[2] = &d.Hzi;
 
   std::atomic<long> fail_mark{LONG_MAX};
-  std::thread h_thread;
-  try {
-    h_thread = std::thread([&] { read_points(h, g, fail_mark); });
-  } catch (const std::system_error&) {
-    // No second thread to be had: H is read after E.
-  }
-  read_points(e, g, fail_mark);
-  if (h_thread.joinable()) {
-    h_thread.join();
-  } else {
-    read_points(h, g, fail_mark);
-  }
+  // Each reader keeps its own failure (see read_points): neither side throws.
+  on_two_threads([&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
 
   // The first point at which either reader failed; the two exports are
   // compared only before it.

@@ -1,16 +1,39 @@
 // Field input: the grid scan of the E export and the reading pass of both exports.
 #pragma once
 
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "io/input_file.hpp"
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
 
 namespace wk {
 
+// The texts of the E and H exports, each read from its file once for the
+// whole run: mapped, or inflated when gzip-compressed, the two side by side
+// on two threads. A file that cannot be read is reported when its text is
+// first asked for, so that the run meets its faults in the order a reader of
+// E first, then H, would.
+class ExportTexts {
+ public:
+  ExportTexts(const std::string& efile, const std::string& hfile);
+  InputText& e() { return get(e_, e_error_); }
+  InputText& h() { return get(h_, h_error_); }
+
+ private:
+  static InputText& get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error);
+
+  std::unique_ptr<InputText> e_, h_;
+  std::exception_ptr e_error_, h_error_;
+};
+
 // Looks at the first data line of the E export (blank lines before it are
 // passed over): nine values select real and imaginary parts (icplx = 1) and
 // are logged, fewer real parts only; writes the reading line. A token among
 // the first nine that is no number is a file error.
-void choose_line_layout(RunData& d, ListWriter& log);
+void choose_line_layout(RunData& d, ListWriter& log, ExportTexts& exports);
 
 // Scans the E export for its loop order, counts, ranges and steps, refuses
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
@@ -24,7 +47,7 @@ void choose_line_layout(RunData& d, ListWriter& log);
 // axis, or when scale is 0 or not finite. An export that ends before every
 // axis has changed, or an unreadable line before the last coordinate has
 // changed, is a file-layer error (exit status 2).
-void scan_input_grid(RunData& d, ListWriter& log);
+void scan_input_grid(RunData& d, ListWriter& log, ExportTexts& exports);
 
 // Reads the E and H exports in step into the input-grid arrays and keeps the
 // largest |Ez| as read.
@@ -39,6 +62,6 @@ void scan_input_grid(RunData& d, ListWriter& log);
 // data line holds another number of values than the E export's (before any
 // point is read), a point after the grid's last in either export, and a
 // field (E or H) that is 0 at every point.
-void read_exports(RunData& d);
+void read_exports(RunData& d, ExportTexts& exports);
 
 }  // namespace wk

@@ -7,8 +7,6 @@
 // either other coordinate make one row (C1 points), those up to the first
 // change of the slowest coordinate one plane (C2 points), and the whole file
 // N points. All coordinate comparisons are exact, on the numbers as read.
-#include <sys/stat.h>
-
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -202,9 +200,9 @@ struct SecondHalf {
   bool failed = false;     // the file could not be read: the first half goes on alone
 };
 
-void count_second_half(int unit, const std::string& path, std::uint64_t start, SecondHalf& h) {
+void count_second_half(InputText& text, std::uint64_t start, SecondHalf& h) {
   try {
-    LineSource src(unit, path);
+    LineSource src(text);
     src.start_at(start);
     std::string_view line;
     while (src.next_line(line)) {
@@ -220,13 +218,10 @@ void count_second_half(int unit, const std::string& path, std::uint64_t start, S
 }
 
 // The offset of the first line that starts after byte `middle`, or the end
-// of the file.
-std::uint64_t line_start_after(int unit, const std::string& path, std::uint64_t middle) {
-  LineSource probe(unit, path, 4096);
-  probe.start_at(middle);
-  std::string_view line;
-  probe.next_line(line);
-  return probe.next_offset();
+// of the text.
+std::uint64_t line_start_after(std::string_view text, std::uint64_t middle) {
+  const std::size_t nl = text.find('\n', static_cast<std::size_t>(middle));
+  return nl == std::string_view::npos ? text.size() : nl + 1;
 }
 
 // Scan 3, after n points read: reads points of three numbers until a read
@@ -235,21 +230,20 @@ std::uint64_t line_start_after(int unit, const std::string& path, std::uint64_t 
 // on a second thread meanwhile: a plain line is one read, so the count of
 // the plain lines from the first line past the middle adds to the count up
 // to it, as long as the reads of the first half end exactly there.
-ScanEnd count_to_end(FreeFormReader& in, long n, double* cur) {
+ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
   LineSource& src = in.source();
   PointCount count;
   count.n = n;
-  struct stat st {};
+  const std::uint64_t size = text.text().size();
   const std::uint64_t here = src.next_offset();
-  const bool long_file = ::stat(src.path().c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > here &&
-                         static_cast<std::uint64_t>(st.st_size) - here >= kThreadedScanBytes;
+  const bool long_file = size > here && size - here >= kThreadedScanBytes;
   SecondHalf half;
   std::jthread second;  // joined however this function ends
   std::uint64_t boundary = 0;
   if (long_file) {
     try {
-      boundary = line_start_after(src.unit(), src.path(), here + (static_cast<std::uint64_t>(st.st_size) - here) / 2);
-      second = std::jthread(count_second_half, src.unit(), std::cref(src.path()), boundary, std::ref(half));
+      boundary = line_start_after(text.text(), here + (size - here) / 2);
+      second = std::jthread(count_second_half, std::ref(text), boundary, std::ref(half));
     } catch (...) {
       // No second thread to be had, or no second look at the file: the
       // whole file is counted here.
@@ -275,7 +269,7 @@ ScanEnd count_to_end(FreeFormReader& in, long n, double* cur) {
       if (!half.stopped) return {count.n, 0, 0};
       // The line that ended the second half's count, and all after it, are
       // read in full here.
-      LineSource rest(src.unit(), src.path());
+      LineSource rest(text);
       rest.start_at(half.stop);
       FreeFormReader rest_in(rest);
       const bool rest_at_line = count_sequentially(rest_in, count);
@@ -321,8 +315,8 @@ void copy_point(const double* from, double* to) {
   to[2] = from[2];
 }
 
-void scan(const std::string& efile, ScanResult& r) {
-  LineSource src(kUnitE, efile);
+void scan(InputText& e_text, ScanResult& r) {
+  LineSource src(e_text);
   FreeFormReader in(src);
   double* const first = r.first;
   double* const cur = r.last;
@@ -379,14 +373,15 @@ void scan(const std::string& efile, ScanResult& r) {
 
   // Scan 3: to the end of the file, or to the first line that is not three
   // numbers (a footer); the lines after it are not looked at.
-  const ScanEnd end = count_to_end(in, n + 1, cur);
+  const ScanEnd end = count_to_end(e_text, in, n + 1, cur);
   r.N = end.n;
   r.end_line = end.end_line;
   r.point_after = end.point_after;
   for (int a = 0; a < 3; ++a) {
     if (!std::isfinite(cur[a])) {
-      refuse_coordinate(field_detail::export_name('E', efile) + ": its last point (point " + std::to_string(r.N) + ")",
-                        a, cur[a]);
+      refuse_coordinate(
+          field_detail::export_name('E', e_text.path()) + ": its last point (point " + std::to_string(r.N) + ")", a,
+          cur[a]);
     }
   }
 
@@ -520,9 +515,9 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
 
 }  // namespace
 
-void scan_input_grid(RunData& d, ListWriter& log) {
+void scan_input_grid(RunData& d, ListWriter& log, ExportTexts& exports) {
   ScanResult r;
-  scan(d.Efile, r);
+  scan(exports.e(), r);
 
   d.iord = r.iord;
   d.Nix = static_cast<std::int32_t>(r.count[0]);

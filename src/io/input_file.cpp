@@ -39,6 +39,15 @@ struct MappedInput {
   }
 };
 
+// What a file that is not a regular file is, for the message.
+const char* kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
 bool starts_with_gzip_magic(int fd) {
   unsigned char head[2] = {0, 0};
   ssize_t got;
@@ -87,8 +96,10 @@ class OutRegion {
 
 }  // namespace
 
-InputText::InputText(int unit, std::string path) : unit_(unit), path_(std::move(path)) {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_(std::move(path)) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
+  // ever; a regular file reads the same with it.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     const int err = errno;
     if (err == ENOENT) file_error(unit_, path_, 0, "file not found");
@@ -100,11 +111,16 @@ InputText::InputText(int unit, std::string path) : unit_(unit), path_(std::move(
     const int err = errno;
     file_error(unit_, path_, 0, std::string("cannot read: ") + std::strerror(err));
   }
+  // Only a regular file has a whole text to read: a FIFO has no size and
+  // a device such as /dev/zero no end.
   if (S_ISDIR(st.st_mode)) file_error(unit_, path_, 0, "is a folder, not a file");
-  if (!S_ISREG(st.st_mode)) file_error(unit_, path_, 0, "is not a regular file");
+  if (!S_ISREG(st.st_mode)) {
+    file_error(unit_, path_, 0,
+               std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
+  }
   const auto size = static_cast<std::size_t>(st.st_size);
   if (size == 0) return;
-  if (starts_with_gzip_magic(fd)) {
+  if (gzip == Gzip::inflate && starts_with_gzip_magic(fd)) {
     compressed_ = true;
     inflate(fd, size);
   } else {

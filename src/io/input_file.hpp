@@ -16,7 +16,11 @@ namespace wk {
 
 class InputText {
  public:
-  InputText(int unit, std::string path);
+  // Whether a file that starts with the gzip magic bytes is inflated (the
+  // field exports) or taken as it is (the control file).
+  enum class Gzip { inflate, as_is };
+
+  InputText(int unit, std::string path, Gzip gzip = Gzip::inflate);
   ~InputText();
   InputText(const InputText&) = delete;
   InputText& operator=(const InputText&) = delete;

@@ -7,9 +7,11 @@
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "field/field.hpp"
 #include "io/error.hpp"
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
@@ -99,12 +101,18 @@ struct FieldRun {
     write_file(dir.path() / d.Hfile, h_text);
   }
   std::string log_text() { return log_capture.text(); }
+  // The exports as they are now on disk, read afresh.
+  ExportTexts& exports() {
+    texts = std::make_unique<ExportTexts>(d.Efile, d.Hfile);
+    return *texts;
+  }
 
   TempDir dir;
   ChangeDir cd{dir.path()};
   LogCapture log_capture;
   ListWriter& log = log_capture.log();
   RunData d;
+  std::unique_ptr<ExportTexts> texts;
 };
 
 }  // namespace wk::test
