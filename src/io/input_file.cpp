@@ -109,7 +109,7 @@ InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
-    file_error(unit_, path_, 0, std::string("cannot read: ") + std::strerror(err));
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
   }
   // Only a regular file has a whole text to read: a FIFO has no size and
   // a device such as /dev/zero no end.
@@ -136,7 +136,7 @@ void InputText::map_plain(int fd, std::size_t size) {
   void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) {
     const int err = errno;
-    file_error(unit_, path_, 0, std::string("cannot read: ") + std::strerror(err));
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
   }
   ::madvise(p, size, MADV_SEQUENTIAL);
   region_ = p;
@@ -150,7 +150,7 @@ void InputText::inflate(int fd, std::size_t size) {
   in.p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (in.p == MAP_FAILED) {
     const int err = errno;
-    file_error(unit_, path_, 0, std::string("cannot read: ") + std::strerror(err));
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
   }
   in.n = size;
   ::madvise(in.p, size, MADV_SEQUENTIAL);
