@@ -24,6 +24,12 @@ namespace {
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 
+// The most a compressed file may inflate to. The largest grid, 25 x 25 x
+// 8001 points, written with nine numbers of 17 digits per line, is about
+// 1.3 GB; a stream that unpacks to more is no export (a "zip bomb" would
+// otherwise take all memory).
+constexpr std::size_t kMaxInflatedBytes = std::size_t{4} << 30;
+
 // Closes a file descriptor however the constructor ends.
 struct FdCloser {
   int fd;
@@ -169,9 +175,18 @@ void InputText::inflate(int fd, std::size_t size) {
     const std::size_t isize = t[0] | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 | std::size_t{t[3]} << 24;
     if (isize >= size / 2) expect = isize;
   }
+  if (expect > kMaxInflatedBytes) expect = kMaxInflatedBytes;
   OutRegion out(expect + 1);
   const auto grow = [&] {
-    if (!out.grow_to(2 * out.size())) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+    if (out.size() > kMaxInflatedBytes) {
+      file_error(unit_, path_, 0,
+                 "the gzip-compressed file unpacks to more than " + std::to_string(kMaxInflatedBytes >> 30) +
+                     " GiB, far more than an export of the largest grid; it is no export");
+    }
+    const std::size_t twice = 2 * out.size();
+    if (!out.grow_to(twice < kMaxInflatedBytes + 1 ? twice : kMaxInflatedBytes + 1)) {
+      file_error(unit_, path_, 0, "not enough memory to inflate the file");
+    }
   };
   std::size_t used = 0;
   std::size_t at = 0;
