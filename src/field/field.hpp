@@ -11,16 +11,26 @@
 
 namespace wk {
 
-// The texts of the E and H exports, each read from its file once for the
-// whole run: mapped, or inflated when gzip-compressed, the two side by side
-// on two threads. A file that cannot be read is reported when its text is
-// first asked for, so that the run meets its faults in the order a reader of
-// E first, then H, would.
-class ExportTexts {
+// The E and H exports of a run: their texts, each read from its file once
+// for the whole run (mapped, or inflated when gzip-compressed, the two side
+// by side on two threads), and the range the grid scan found in the E
+// export's own units. A file that cannot be read is reported when its text
+// is first asked for, so that the run meets its faults in the order a
+// reader of E first, then H, would.
+class Exports {
  public:
-  ExportTexts(const std::string& efile, const std::string& hfile);
+  Exports(const std::string& efile, const std::string& hfile);
   InputText& e() { return get(e_, e_error_); }
   InputText& h() { return get(h_, h_error_); }
+
+  // The first and the last point of the E export as read, before the
+  // scale: set by the grid scan, the reading pass places its nodes between
+  // them.
+  struct Range {
+    double first[3] = {0, 0, 0};
+    double last[3] = {0, 0, 0};
+  };
+  Range scanned;
 
  private:
   static InputText& get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error);
@@ -33,7 +43,7 @@ class ExportTexts {
 // passed over): nine values select real and imaginary parts (icplx = 1) and
 // are logged, fewer real parts only; writes the reading line. A token among
 // the first nine that is no number is a file error.
-void choose_line_layout(RunData& d, ListWriter& log, ExportTexts& exports);
+void choose_line_layout(RunData& d, ListWriter& log, Exports& exports);
 
 // Scans the E export for its loop order, counts, ranges and steps, refuses
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
@@ -47,7 +57,7 @@ void choose_line_layout(RunData& d, ListWriter& log, ExportTexts& exports);
 // axis, or when scale is 0 or not finite. An export that ends before every
 // axis has changed, or an unreadable line before the last coordinate has
 // changed, is a file-layer error (exit status 2).
-void scan_input_grid(RunData& d, ListWriter& log, ExportTexts& exports);
+void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 
 // Reads the E and H exports in step into the input-grid arrays and keeps the
 // largest |Ez| as read.
@@ -62,6 +72,6 @@ void scan_input_grid(RunData& d, ListWriter& log, ExportTexts& exports);
 // data line holds another number of values than the E export's (before any
 // point is read), a point after the grid's last in either export, and a
 // field (E or H) that is 0 at every point.
-void read_exports(RunData& d, ExportTexts& exports);
+void read_exports(RunData& d, Exports& exports);
 
 }  // namespace wk

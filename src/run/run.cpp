@@ -71,7 +71,7 @@ std::vector<std::string> run_conversion() {
   compute_constants(d, log);
   {
     // Each export is read from its file once, and let go once read.
-    ExportTexts exports(d.Efile, d.Hfile);
+    Exports exports(d.Efile, d.Hfile);
     choose_line_layout(d, log, exports);
     scan_input_grid(d, log, exports);
     read_exports(d, exports);

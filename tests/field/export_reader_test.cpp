@@ -224,13 +224,12 @@ TEST(FieldInput, TheFirstFaultInReadingOrderIsReported) {
     c.h(h);
     FieldRun run;
     run.d.icplx = c.icplx;
-    // The records the scan finds for g.
+    // What the scan finds for g.
     run.d.iord = 123;
     run.d.Nix = run.d.Niy = 3;
     run.d.Niz = 1000;
-    run.d.Ximax = run.d.Yimax = 1;
-    run.d.Zimax = 499.5;
     run.write_exports(join(e), join(h));
+    run.exports().scanned = {{0, 0, 0}, {1, 1, 499.5}};
     EXPECT_RUN_ERROR(read_exports(run.d, run.exports()), c.status, c.message);
   }
   FieldRun run;

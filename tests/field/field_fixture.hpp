@@ -96,14 +96,15 @@ struct FieldRun {
     d.scale = 1.0;
     d.isymX = d.isymY = 1;
   }
-  void write_exports(const std::string& e_text, const std::string& h_text) const {
+  void write_exports(const std::string& e_text, const std::string& h_text) {
     write_file(dir.path() / d.Efile, e_text);
     write_file(dir.path() / d.Hfile, h_text);
+    texts.reset();
   }
   std::string log_text() { return log_capture.text(); }
-  // The exports as they are now on disk, read afresh.
-  ExportTexts& exports() {
-    texts = std::make_unique<ExportTexts>(d.Efile, d.Hfile);
+  // The exports as written last, read when first asked for.
+  Exports& exports() {
+    if (!texts) texts = std::make_unique<Exports>(d.Efile, d.Hfile);
     return *texts;
   }
 
@@ -112,7 +113,7 @@ struct FieldRun {
   LogCapture log_capture;
   ListWriter& log = log_capture.log();
   RunData d;
-  std::unique_ptr<ExportTexts> texts;
+  std::unique_ptr<Exports> texts;
 };
 
 }  // namespace wk::test

@@ -1,11 +1,11 @@
-// Opening the two exports side by side.
+// The two exports opened side by side.
 #include "field/field.hpp"
 #include "io/file_units.hpp"
 #include "io/two_threads.hpp"
 
 namespace wk {
 
-ExportTexts::ExportTexts(const std::string& efile, const std::string& hfile) {
+Exports::Exports(const std::string& efile, const std::string& hfile) {
   on_two_threads([&](int part) {
     std::unique_ptr<InputText>& text = part == 0 ? e_ : h_;
     std::exception_ptr& error = part == 0 ? e_error_ : h_error_;
@@ -17,7 +17,7 @@ ExportTexts::ExportTexts(const std::string& efile, const std::string& hfile) {
   });
 }
 
-InputText& ExportTexts::get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error) {
+InputText& Exports::get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error) {
   if (error) std::rethrow_exception(error);
   return *text;
 }
