@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   wk::OutFile log_file(wk::kUnitLog, "fuzz.log", wk::OutFile::Mode::Rewrite, 4096);
   wk::ListWriter log(log_file);
-  wk::ExportTexts exports(d.Efile, d.Hfile);
+  wk::Exports exports(d.Efile, d.Hfile);
   try {
     wk::choose_line_layout(d, log, exports);
   } catch (const wk::RunError& e) {
