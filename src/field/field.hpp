@@ -49,8 +49,8 @@ void choose_line_layout(RunData& d, ListWriter& log, Exports& exports);
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
 //
 // Sets iord, Nix/Niy/Niz, Ximin..Zimax (first and last line's coordinates
-// times scale) and dXi/dYi/dZi (first change of each coordinate times scale).
-// The log block is written first; then the run is refused (exit status 1)
+// times scale) and dXi/dYi/dZi (first change of each coordinate times scale),
+// and the first and last point as read in exports.scanned. The log block is written first; then the run is refused (exit status 1)
 // when the first two lines share their coordinates, when the line count is
 // not a whole number of rows and planes, when the grid or its completion by
 // the symmetry keys exceeds 25 x 25 x 8001 or has fewer than 3 nodes on an
@@ -64,7 +64,8 @@ void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 //
 // Sizes Exi..Hzi to Nix x Niy x Niz and stores E's real parts and H's real
 // parts (icplx 0) or imaginary parts (icplx 1), each line at the node its loop
-// indices give; Ez_max_read gets the largest |Ez| (V/m). A short export or an
+// indices give, the nodes placed between exports.scanned's first and last
+// point; Ez_max_read gets the largest |Ez| (V/m). A short export or an
 // unreadable number is a file-layer error; a line off the scanned grid, an H
 // line at another point than its E line, or a value that is not finite is
 // refused. Of several faults, the one a reader taking one E line and then one
