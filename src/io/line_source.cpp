@@ -60,7 +60,8 @@ bool LineSource::next_line(std::string_view& line) {
   // A line end is looked for within the longest line and its CR LF only.
   const std::size_t span = std::min(size_ - pos_, kMaxLineBytes + 2);
   const char* end = static_cast<const char*>(std::memchr(start, '\n', span));
-  if (end != nullptr) {
+  const bool ended_by_lf = end != nullptr;
+  if (ended_by_lf) {
     pos_ = static_cast<std::size_t>(end - data_) + 1;
   } else if (span == kMaxLineBytes + 2) {
     if (line_number_ == 0) check_line_ends(std::string_view(start, span));
@@ -69,16 +70,15 @@ bool LineSource::next_line(std::string_view& line) {
                    " bytes; no line of an export or of the control file comes near that length, so this is not "
                    "such a file");
   } else {
-    // Last line without a line end; in a file without any LF, a CR can only
-    // be a line end.
+    // Last line without a line end.
     end = data_ + size_;
     pos_ = size_;
-    if (line_number_ == 0) check_line_ends(std::string_view(start, span));
   }
   if (end > start && end[-1] == '\r') --end;
   line = std::string_view(start, static_cast<std::size_t>(end - start));
   line_offset_ = static_cast<std::uint64_t>(start - data_);
-  ++line_number_;
+  // In a file without any LF, a CR left in its one line can only be a line end.
+  if (++line_number_ == 1 && !ended_by_lf) check_line_ends(line);
   if (release_ && pos_ - released_to_ >= kReleaseEvery) {
     // The line just returned stays readable.
     released_to_ = static_cast<std::size_t>(line_offset_);
