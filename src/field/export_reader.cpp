@@ -290,7 +290,7 @@ void read_exports(RunData& d, Exports& exports) {
 
   std::atomic<long> fail_mark{LONG_MAX};
   // Each reader keeps its own failure (see read_points): neither side throws.
-  on_two_threads([&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
+  on_two_threads(points, [&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
 
   // The first point at which either reader failed; the two exports are
   // compared only before it.

@@ -131,9 +131,6 @@ ScanEnd ended_at_line(long n, LineSource& src, long line_base) {
   return end;
 }
 
-// Below this many bytes left for scan 3, a second thread costs more than it saves.
-constexpr std::uint64_t kThreadedScanBytes = std::uint64_t{1} << 22;
-
 // The second half of the file for scan 3, counted on a thread of its own:
 // from the line at `start` on, the lines that start with three plain reals,
 // up to the end of the file or to the first other line.
@@ -180,7 +177,10 @@ ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
   count.n = n;
   const std::uint64_t size = text.text().size();
   const std::uint64_t here = src.next_offset();
-  if (size > here && size - here >= kThreadedScanBytes) {
+  // The lines left, as many as the n lines read so far make of the bytes
+  // left: a second thread only for enough of them (see kTwoThreadsMinWork).
+  const std::uint64_t lines_left = size > here && here > 0 ? (size - here) / (here / n + 1) : 0;
+  if (lines_left >= kTwoThreadsMinWork) {
     const std::uint64_t boundary = line_start_after(text.text(), here + (size - here) / 2);
     SecondHalf half;
     bool at_end = false;
