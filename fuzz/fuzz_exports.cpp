@@ -3,8 +3,10 @@
 // they accept.
 //
 // Input layout, so that the corpus stays readable text:
-//   line 1        isymX isymY isymZ scale   (keys taken modulo 3; missing or
-//                 unreadable items keep 0 0 0 and 1.0)
+//   line 1        isymX isymY isymZ scale [gz]   (keys taken modulo 3;
+//                 missing or unreadable items keep 0 0 0 and 1.0; with gz
+//                 both exports are written gzip-compressed, and must read
+//                 exactly as the plain text)
 //   then          the E export, up to the first NUL byte
 //   after the NUL the H export; without a NUL the H export is the E export
 //
@@ -16,6 +18,7 @@
 // increase along every axis (a map sampled on a decreasing or broken grid
 // would be zero or garbage). A refusal must be a one-line message.
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdint>
@@ -41,17 +44,34 @@ using wk::fuzz::require;
 // branch of the readers, and a longer input only slows the search down.
 constexpr std::size_t kMaxInput = 16384;
 
-void read_header(std::string_view line, wk::RunData& d) {
+// Returns whether the exports are to be written gzip-compressed.
+bool read_header(std::string_view line, wk::RunData& d) {
   wk::TokenCursor cur(line);
   std::string_view tok;
   std::int32_t* keys[3] = {&d.isymX, &d.isymY, &d.isymZ};
   for (std::int32_t* key : keys) {
     std::int32_t v = 0;
-    if (!cur.next(tok) || !wk::parse_int(tok, v)) return;
+    if (!cur.next(tok) || !wk::parse_int(tok, v)) return false;
     *key = (v % 3 + 3) % 3;
   }
   double scale = 0;
   if (cur.next(tok) && wk::parse_real(tok, scale)) d.scale = scale;
+  return cur.next(tok) && tok == "gz";
+}
+
+// The gzip file that inflates to `text`.
+std::string gzip_bytes(std::string_view text) {
+  z_stream z{};
+  require(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK);
+  std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  require(deflate(&z, Z_FINISH) == Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
 }
 
 void check_error(const wk::RunError& e) {
@@ -125,23 +145,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   wk::RunData d;
   d.scale = 1.0;
-  read_header(header, d);
+  const bool gzip = read_header(header, d);
   d.Efile = "efield.txt";
   d.Hfile = "hfield.txt";
-  wk::fuzz::write_bytes(d.Efile, e_text);
-  wk::fuzz::write_bytes(d.Hfile, h_text);
+  wk::fuzz::write_bytes(d.Efile, gzip ? gzip_bytes(e_text) : std::string(e_text));
+  wk::fuzz::write_bytes(d.Hfile, gzip ? gzip_bytes(h_text) : std::string(h_text));
 
   wk::OutFile log_file(wk::kUnitLog, "fuzz.log", wk::OutFile::Mode::Rewrite, 4096);
   wk::ListWriter log(log_file);
+  wk::Exports exports(d.Efile, d.Hfile);
   try {
-    wk::choose_line_layout(d, log);
+    wk::choose_line_layout(d, log, exports);
   } catch (const wk::RunError& e) {
     check_error(e);
     return 0;
   }
   bool scanned = false;
   try {
-    wk::scan_input_grid(d, log);
+    wk::scan_input_grid(d, log, exports);
     scanned = true;
   } catch (const wk::RunError& e) {
     check_error(e);
@@ -152,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_scan(e_text, d, scanned);
   if (!scanned) return 0;
   try {
-    wk::read_exports(d);
+    wk::read_exports(d, exports);
     check_input_arrays(d);
     wk::complete_symmetry(d, log);
     check_full_grid(d);

@@ -1,7 +1,4 @@
-// Fuzzes the buffered line input under the text readers with the smallest
-// block (64 bytes), so that lines longer than the block, line ends split
-// between two blocks and a CR at a block's end all occur in small inputs.
-// Lines, their tokens and the free-form reads of three reals must be exactly
+// Fuzzes the line input under the text readers (a file read whole). Lines, their tokens and the free-form reads of three reals must be exactly
 // those of the plain reference reader: the same lines and line numbers, the
 // same tokens, and for each read the same outcome and the same values.
 #include <cstdint>
@@ -18,8 +15,6 @@ namespace {
 
 using wk::fuzz::ReferenceReader;
 using wk::fuzz::require;
-
-constexpr std::size_t kBlock = 64;
 
 void check_tokens(std::string_view line) {
   wk::TokenCursor cur(line);
@@ -44,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wk::fuzz::write_bytes(path, text);
 
   try {
-    wk::LineSource src(wk::kUnitE, path, kBlock);
+    wk::LineSource src(wk::kUnitE, path);
     ReferenceReader ref(text);
     std::string_view want;
     std::string_view got;
@@ -70,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // first that fails; then one that must end the run with a one-line message
   // unless it succeeds.
   try {
-    wk::LineSource src(wk::kUnitE, path, kBlock);
+    wk::LineSource src(wk::kUnitE, path);
     wk::FreeFormReader in(src);
     ReferenceReader ref(text);
     double v[3];

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "io/error.hpp"
+#include "field/field.hpp"
 #include "io/file_units.hpp"
 #include "io/number_scan.hpp"
 
@@ -67,5 +68,9 @@ inline std::string message_triple(const double* v) {
   s += ')';
   return s;
 }
+
+// Refuses an H export whose first data line holds another number of values
+// than the E export's (see line_layout.cpp).
+void check_same_columns(Exports& exports);
 
 }  // namespace wk::field_detail

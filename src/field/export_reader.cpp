@@ -2,10 +2,11 @@
 // input-grid arrays, in the loop order the grid scan found.
 //
 // The two files are independent, so each is read on a thread of its own
-// (E on the calling thread, H on a second one), each with its own buffered
-// source. The run still fails exactly as a reader taking one E line and then
-// one H line would: every error is tagged with its point number, the smaller
-// number wins and E wins a tie. A reader that fails lowers a shared mark, and
+// (E on the calling thread, H on a second one), each from its own text,
+// whose memory is given back behind the reading. The run still fails
+// exactly as a reader taking one E line and then one H line would: every
+// error is tagged with its point number, the smaller number wins and E wins
+// a tie. A reader that fails lowers a shared mark, and
 // the other stops once it is past that mark, since nothing it could still
 // find there would be reported.
 //
@@ -17,17 +18,15 @@
 // (last-first) / (count-1), not from the first step, which a six-digit print
 // of the coordinates can make wrong by a few percent over 8000 nodes.
 //
-// Before the points: the first data line of each export tells its columns,
-// and the H export must have those of the E export. After them: no further
-// point may follow in either file, and neither field may be 0 at every node.
+// Before the points, the H export must have the E export's columns (see
+// line_layout.cpp). After them: no further point may follow in either file,
+// and neither field may be 0 at every node.
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
 #include <exception>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "field/export_grid.hpp"
@@ -35,6 +34,7 @@
 #include "io/error.hpp"
 #include "io/line_source.hpp"
 #include "io/number_scan.hpp"
+#include "io/two_threads.hpp"
 
 namespace wk {
 
@@ -54,93 +54,27 @@ constexpr long kStopCheckEvery = 4096;
 struct Grid {
   LoopOrder order;
   int count[3] = {0, 0, 0};
-  std::vector<double> node[3];  // node coordinates along x, y, z
-  double tol[3] = {0, 0, 0};    // a quarter of the grid step
-  double per_tol[3] = {0, 0, 0};  // 1 / tol, or 0 when tol is 0 or unbounded
-  bool checked = false;         // false when the export units are unknown
+  std::vector<double> node[3];    // node coordinates along x, y, z
+  double tol[3] = {0, 0, 0};      // a quarter of the grid step
+  double per_tol[3] = {0, 0, 0};  // 1 / tol, or 0 when tol is 0
 };
 
-void build_grid(const RunData& d, const LoopOrder& order, Grid& g) {
+void build_grid(const RunData& d, const Exports::Range& range, const LoopOrder& order, Grid& g) {
   g.order = order;
   g.count[0] = d.Nix;
   g.count[1] = d.Niy;
   g.count[2] = d.Niz;
-  const double min[3] = {d.Ximin, d.Yimin, d.Zimin};
-  const double max[3] = {d.Ximax, d.Yimax, d.Zimax};
-  // The records hold the range times scale; without a usable scale the
-  // export units cannot be recovered and the coordinates go unchecked (the
-  // grid scan refuses such a scale).
-  const bool usable = d.scale != 0 && std::isfinite(d.scale);
-  g.checked = usable;
   for (int a = 0; a < 3; ++a) {
     const int count = g.count[a];
+    const double first = range.first[a];
+    const double last = range.last[a];
     g.node[a].assign(static_cast<std::size_t>(count), 0.0);
-    if (!usable) {
-      g.tol[a] = HUGE_VAL;
-      continue;
-    }
-    const double first = min[a] / d.scale;
-    const double last = max[a] / d.scale;
     for (int n = 1; n <= count; ++n) {
       g.node[a][static_cast<std::size_t>(n - 1)] = count > 1 ? first + (n - 1) * (last - first) / (count - 1) : first;
     }
     g.tol[a] = count > 1 ? std::fabs(last - first) / (count - 1) / 4 : 0.0;
     g.per_tol[a] = g.tol[a] > 0 ? 1 / g.tol[a] : 0.0;
   }
-}
-
-// The numbers that open an export's first data line, the first line that
-// holds more than separators: up to nine.
-struct FirstDataLine {
-  long line = 0;        // its number; 0 when the export holds no data line
-  int count = 0;        // numbers read, at most 9
-  bool whole = true;    // false when a token that is no number ended the count
-  double v[9] = {};
-};
-
-// Reads the first data line of src. With `strict`, a token among the first
-// nine that is no number is a file error, as for the line that decides the
-// columns; otherwise it ends the count.
-FirstDataLine first_data_line(LineSource& src, bool strict) {
-  FirstDataLine first;
-  std::string_view line;
-  std::string_view token;
-  while (src.next_line(line)) {
-    TokenCursor tokens(line);
-    while (first.count < 9 && tokens.next(token)) {
-      if (!parse_real(token, first.v[first.count])) {
-        if (strict) src.fail(quote_token(token) + " is not a real number");
-        first.whole = false;
-        break;
-      }
-      ++first.count;
-    }
-    if (first.count > 0 || !first.whole) {
-      first.line = src.line_number();
-      return first;
-    }
-  }
-  return first;
-}
-
-// Refuses an H export whose first data line holds another number of values
-// than the E export's: with 9 against 6 the H lines would be read in the
-// wrong columns. An H export without a data line, or whose first data line
-// stops at a token that is no number, is left to the reading pass to report.
-void check_same_columns(const RunData& d) {
-  LineSource e_src(kUnitE, d.Efile, 1 << 16);
-  LineSource h_src(kUnitH, d.Hfile, 1 << 16);
-  const FirstDataLine e = first_data_line(e_src, true);
-  const FirstDataLine h = first_data_line(h_src, false);
-  if (h.line == 0 || !h.whole || h.count == e.count) return;
-  const auto values = [](const FirstDataLine& f) {
-    return std::to_string(f.count) + (f.count == 9 ? " or more values" : " values");
-  };
-  refuse(field_detail::export_name('H', d.Hfile) + ": its first data line (line " + std::to_string(h.line) +
-         ") holds " + values(h) + ", the first data line of " + field_detail::export_name('E', d.Efile) +
-         " (line " + std::to_string(e.line) + ") " + values(e) +
-         "; both exports must have the same columns (x y z and 3 real parts, or x y z, 3 real and 3 imaginary "
-         "parts)");
 }
 
 // One export being read, with what its reading found.
@@ -267,7 +201,8 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
 // Reads point n of an export again from its start, for the message of a
 // failed comparison; returns the line that ended the point.
 long reread_point(int unit, const std::string& path, int values, long n, double* v) {
-  LineSource src(unit, path);
+  // The texts read are released: read the file again.
+  LineSource src(unit, path, InputText::Gzip::inflate);
   FreeFormReader in(src);
   for (long p = 1; p <= n; ++p) in.reals(v, values);
   return src.line_number();
@@ -307,22 +242,12 @@ void refuse_zero_field(const Reader& r, const char* field_name) {
 
 }  // namespace
 
-void choose_line_layout(RunData& d, ListWriter& log) {
-  LineSource src(kUnitE, d.Efile, 1 << 16);
-  const FirstDataLine first = first_data_line(src, true);
-  d.icplx = first.count == 9 ? 1 : 0;
-  if (d.icplx == 1) {
-    const double* v = first.v;
-    log.record(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
-  }
-  log.record(d.icplx == 0 ? " Reading real field components only ..."
-                          : " Reading real & imaginary field components ...");
-}
-
-void read_exports(RunData& d) {
-  LineSource e_src(kUnitE, d.Efile);
-  LineSource h_src(kUnitH, d.Hfile);
-  check_same_columns(d);
+void read_exports(RunData& d, Exports& exports) {
+  field_detail::check_same_columns(exports);
+  LineSource e_src(exports.e());
+  LineSource h_src(exports.h());
+  e_src.release_as_read();
+  h_src.release_as_read();
   d.Ez_max_read = 0;
 
   LoopOrder order;
@@ -340,7 +265,7 @@ void read_exports(RunData& d) {
     return;
   }
   Grid g;
-  build_grid(d, order, g);
+  build_grid(d, exports.scanned, order, g);
   const std::size_t points = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
   const int values = d.icplx == 1 ? 9 : 6;
 
@@ -364,18 +289,8 @@ void read_exports(RunData& d) {
   h.out[2] = &d.Hzi;
 
   std::atomic<long> fail_mark{LONG_MAX};
-  std::thread h_thread;
-  try {
-    h_thread = std::thread([&] { read_points(h, g, fail_mark); });
-  } catch (const std::system_error&) {
-    // No second thread to be had: H is read after E.
-  }
-  read_points(e, g, fail_mark);
-  if (h_thread.joinable()) {
-    h_thread.join();
-  } else {
-    read_points(h, g, fail_mark);
-  }
+  // Each reader keeps its own failure (see read_points): neither side throws.
+  on_two_threads(points, [&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
 
   // The first point at which either reader failed; the two exports are
   // compared only before it.
@@ -384,7 +299,7 @@ void read_exports(RunData& d) {
   if (h.failed_at != 0 && h.failed_at < limit) limit = h.failed_at;
   const float* de = e.dev.data();
   const float* dh = h.dev.data();
-  for (long p = 1; g.checked && p < limit; ++p, de += 3, dh += 3) {
+  for (long p = 1; p < limit; ++p, de += 3, dh += 3) {
     for (int a = 0; a < 3; ++a) {
       // Offsets in quarter steps: more than a quarter step apart is more than 1.
       if (!(std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a])) <= 1.0)) {

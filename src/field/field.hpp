@@ -1,37 +1,71 @@
 // Field input: the grid scan of the E export and the reading pass of both exports.
 #pragma once
 
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "io/input_file.hpp"
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
 
 namespace wk {
 
+// The E and H exports of a run: their texts, each read from its file once
+// for the whole run (mapped, or inflated when gzip-compressed, the two side
+// by side on two threads), and the range the grid scan found in the E
+// export's own units. A file that cannot be read is reported when its text
+// is first asked for, so that the run meets its faults in the order a
+// reader of E first, then H, would.
+class Exports {
+ public:
+  Exports(const std::string& efile, const std::string& hfile);
+  InputText& e() { return get(e_, e_error_); }
+  InputText& h() { return get(h_, h_error_); }
+
+  // The first and the last point of the E export as read, before the
+  // scale: set by the grid scan, the reading pass places its nodes between
+  // them.
+  struct Range {
+    double first[3] = {0, 0, 0};
+    double last[3] = {0, 0, 0};
+  };
+  Range scanned;
+
+ private:
+  static InputText& get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error);
+
+  std::unique_ptr<InputText> e_, h_;
+  std::exception_ptr e_error_, h_error_;
+};
+
 // Looks at the first data line of the E export (blank lines before it are
 // passed over): nine values select real and imaginary parts (icplx = 1) and
 // are logged, fewer real parts only; writes the reading line. A token among
 // the first nine that is no number is a file error.
-void choose_line_layout(RunData& d, ListWriter& log);
+void choose_line_layout(RunData& d, ListWriter& log, Exports& exports);
 
 // Scans the E export for its loop order, counts, ranges and steps, refuses
 // exports that cannot be converted, and writes the " Input Grid parameters " block.
 //
 // Sets iord, Nix/Niy/Niz, Ximin..Zimax (first and last line's coordinates
-// times scale) and dXi/dYi/dZi (first change of each coordinate times scale).
-// The log block is written first; then the run is refused (exit status 1)
+// times scale) and dXi/dYi/dZi (first change of each coordinate times scale),
+// and the first and last point as read in exports.scanned. The log block is written first; then the run is refused (exit status 1)
 // when the first two lines share their coordinates, when the line count is
 // not a whole number of rows and planes, when the grid or its completion by
 // the symmetry keys exceeds 25 x 25 x 8001 or has fewer than 3 nodes on an
 // axis, or when scale is 0 or not finite. An export that ends before every
 // axis has changed, or an unreadable line before the last coordinate has
 // changed, is a file-layer error (exit status 2).
-void scan_input_grid(RunData& d, ListWriter& log);
+void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 
 // Reads the E and H exports in step into the input-grid arrays and keeps the
 // largest |Ez| as read.
 //
 // Sizes Exi..Hzi to Nix x Niy x Niz and stores E's real parts and H's real
 // parts (icplx 0) or imaginary parts (icplx 1), each line at the node its loop
-// indices give; Ez_max_read gets the largest |Ez| (V/m). A short export or an
+// indices give, the nodes placed between exports.scanned's first and last
+// point; Ez_max_read gets the largest |Ez| (V/m). A short export or an
 // unreadable number is a file-layer error; a line off the scanned grid, an H
 // line at another point than its E line, or a value that is not finite is
 // refused. Of several faults, the one a reader taking one E line and then one
@@ -39,6 +73,6 @@ void scan_input_grid(RunData& d, ListWriter& log);
 // data line holds another number of values than the E export's (before any
 // point is read), a point after the grid's last in either export, and a
 // field (E or H) that is 0 at every point.
-void read_exports(RunData& d);
+void read_exports(RunData& d, Exports& exports);
 
 }  // namespace wk

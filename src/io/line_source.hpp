@@ -1,5 +1,6 @@
-// Text input of the file layer: a file read in large blocks and handed out
-// line by line, plus the free-form record reads built on it.
+// Text input of the file layer: the text of a file (read whole once, see
+// io/input_file.hpp) handed out line by line, plus the free-form record
+// reads built on it.
 //
 // Lines end with LF or CR LF; the line end is never part of the line. A
 // UTF-8 byte-order mark at the start of the file is skipped. Every failure
@@ -11,41 +12,51 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "io/input_file.hpp"
 
 namespace wk {
 
 // The longest line read, without its line end. An export line holds at
 // most nine numbers, some 250 bytes, and a control line a file name of 200
-// characters; 4 MiB is thousands of times either, keeps a remark of a
-// megabyte readable, and bounds the buffer of a file that is no text (a
-// line of zeros without end) at 4 MiB instead of all memory.
+// characters; 4 MiB is thousands of times either and keeps a remark of a
+// megabyte readable, while a file that is no text (a line of zeros without
+// end) is refused at once instead of being searched for a line end.
 inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 22;
 
 class LineSource {
  public:
-  LineSource(int unit, std::string path, std::size_t block_bytes = 1 << 20);
-  ~LineSource();
+  // Reads the file at `path`, whole (mapped; a gzip-compressed file is
+  // inflated only when `gzip` says so, see InputText).
+  LineSource(int unit, std::string path, InputText::Gzip gzip = InputText::Gzip::as_is);
+  // Reads `text`, which must outlive the source; several sources may read
+  // one text.
+  explicit LineSource(InputText& text);
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
 
-  // Starts the reading at byte `offset` of the file instead of its start
+  // Starts the reading at byte `offset` of the text instead of its start
   // (before the first line is taken; line numbers then count from there).
   void start_at(std::uint64_t offset);
+  // Gives the text's memory back behind the reading as it goes (a long
+  // file is then never resident whole). Only for the last reader of a text
+  // that is not read again, since released inflated text reads as zeros.
+  void release_as_read() { release_ = true; }
 
   // The next line, or false at the end of the file.
   bool next_line(std::string_view& line);
-  // File offset of the first byte after the line last returned (after its
-  // line end): where the next line starts.
-  std::uint64_t next_offset() const { return base_ + pos_; }
-  // File offset of the start of the line last returned.
+  // Offset of the first byte after the line last returned (after its line
+  // end): where the next line starts.
+  std::uint64_t next_offset() const { return pos_; }
+  // Offset of the start of the line last returned.
   std::uint64_t line_offset() const { return line_offset_; }
   // Number of the line last returned by next_line (1 for the first).
   long line_number() const { return line_number_; }
-  int unit() const { return unit_; }
-  const std::string& path() const { return path_; }
+  int unit() const { return text_->unit(); }
+  const std::string& path() const { return text_->path(); }
 
   // A file-layer error at the current line.
   [[noreturn]] void fail(std::string_view what) const;
@@ -53,21 +64,18 @@ class LineSource {
   [[noreturn]] void fail_end_of_file() const;
 
  private:
-  bool refill();
-  // Ends the run when the first line of a file read from its start, taken
+  // Ends the run when the first line of a text read from its start, taken
   // without any LF, holds a CR: the file's lines end with a CR alone.
   void check_line_ends(std::string_view first_line) const;
 
-  int unit_;
-  std::string path_;
-  int fd_ = -1;
-  std::vector<char> buf_;
-  std::uint64_t base_ = 0;  // file offset of buf_[0]
+  std::unique_ptr<InputText> own_;  // the text, when the source read it itself
+  InputText* text_;
+  const char* data_;
+  std::size_t size_;
   std::size_t pos_ = 0;
-  std::size_t filled_ = 0;
-  bool eof_ = false;
-  bool first_block_ = true;
   bool from_start_ = true;  // read from offset 0, not from start_at
+  bool release_ = false;
+  std::size_t released_to_ = 0;
   long line_number_ = 0;
   std::uint64_t line_offset_ = 0;
 };

@@ -22,7 +22,7 @@ std::string file_name_from(std::string_view line) {
 }  // namespace
 
 void read_control_file(RunData& d) {
-  LineSource src(kUnitControl, kControlFile, 1 << 16);
+  LineSource src(kUnitControl, kControlFile);
   FreeFormReader in(src);
   in.text_line();  // line 1: free text
   in.text_line();  // line 2: free text

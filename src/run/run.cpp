@@ -69,10 +69,13 @@ std::vector<std::string> run_conversion() {
 
   check_control_values(d);
   compute_constants(d, log);
-  choose_line_layout(d, log);
-
-  scan_input_grid(d, log);
-  read_exports(d);
+  {
+    // Each export is read from its file once, and let go once read.
+    Exports exports(d.Efile, d.Hfile);
+    choose_line_layout(d, log, exports);
+    scan_input_grid(d, log, exports);
+    read_exports(d, exports);
+  }
   complete_symmetry(d, log);
 
   normalise_fields(d, log);

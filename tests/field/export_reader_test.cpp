@@ -24,7 +24,7 @@ void set_token(std::string& line, int column, const std::string& word) {
 std::pair<std::string, int> layout_log(const std::string& text) {
   FieldRun run;
   write_file(run.dir.path() / run.d.Efile, text);
-  choose_line_layout(run.d, run.log);
+  choose_line_layout(run.d, run.log, run.exports());
   return {run.log_text(), run.d.icplx};
 }
 
@@ -82,7 +82,7 @@ TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
         run.d.scale = 0.1;
         run.write_exports(form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values); }))),
                           form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values, kH); }))));
-        scan_input_grid(run.d, run.log);
+        scan_input_grid(run.d, run.log, run.exports());
         const RunData& d = run.d;
         EXPECT_EQ(d.iord, iord);
         const double records[] = {d.Ximin, d.Ximax, d.dXi, d.Yimin, d.Yimax, d.dYi, d.Zimin, d.Zimax, d.dZi};
@@ -90,7 +90,7 @@ TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
         for (int r = 0; r < 9; ++r) EXPECT_EQ(records[r], expected[r]) << r;
         ASSERT_EQ(d.Nix * 100 + d.Niy * 10 + d.Niz, 234);
 
-        read_exports(run.d);
+        read_exports(run.d, run.exports());
         // E's real parts; H's imaginary parts (its components 3..5) when the
         // lines carry both.
         const int h_first = icplx == 1 ? kH + 3 : kH;
@@ -128,8 +128,8 @@ TEST(FieldInput, LargestEzIsTheLargestMagnitudeOfTheRealPart) {
     FieldRun run;
     run.d.icplx = c.icplx;
     run.write_exports(join(lines), join(h_lines));
-    scan_input_grid(run.d, run.log);
-    read_exports(run.d);
+    scan_input_grid(run.d, run.log, run.exports());
+    read_exports(run.d, run.exports());
     EXPECT_EQ(run.d.Ez_max_read, c.expected);
   }
 }
@@ -224,19 +224,18 @@ TEST(FieldInput, TheFirstFaultInReadingOrderIsReported) {
     c.h(h);
     FieldRun run;
     run.d.icplx = c.icplx;
-    // The records the scan finds for g.
+    // What the scan finds for g.
     run.d.iord = 123;
     run.d.Nix = run.d.Niy = 3;
     run.d.Niz = 1000;
-    run.d.Ximax = run.d.Yimax = 1;
-    run.d.Zimax = 499.5;
     run.write_exports(join(e), join(h));
-    EXPECT_RUN_ERROR(read_exports(run.d), c.status, c.message);
+    run.exports().scanned = {{0, 0, 0}, {1, 1, 499.5}};
+    EXPECT_RUN_ERROR(read_exports(run.d, run.exports()), c.status, c.message);
   }
   FieldRun run;
   run.write_exports("0 0 0 1 2 3\n", "");
   std::filesystem::remove(run.d.Hfile);
-  EXPECT_RUN_ERROR(read_exports(run.d), kExitFileError, "unit 3 (hfield.txt): file not found");
+  EXPECT_RUN_ERROR(read_exports(run.d, run.exports()), kExitFileError, "unit 3 (hfield.txt): file not found");
 }
 
 TEST(FieldInput, SixDigitCoordinatesOnTheLongestGridPass) {
@@ -259,10 +258,10 @@ TEST(FieldInput, SixDigitCoordinatesOnTheLongestGridPass) {
   FieldRun run;
   run.d.scale = 10.0;
   run.write_exports(e, h);
-  scan_input_grid(run.d, run.log);
+  scan_input_grid(run.d, run.log, run.exports());
   EXPECT_EQ(run.d.Niz, 8001);
   EXPECT_NE(run.d.dZi, 10.0 / 8000);  // the first difference, reported as found
-  read_exports(run.d);
+  read_exports(run.d, run.exports());
   EXPECT_EQ(run.d.Ezi(2, 2, 8001), field_value(Node{2, 2, 8001}, 2));
   EXPECT_EQ(run.d.Hzi(1, 2, 4000), field_value(Node{1, 2, 4000}, kH + 2));
 }

@@ -7,9 +7,11 @@
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "field/field.hpp"
 #include "io/error.hpp"
 #include "io/list_writer.hpp"
 #include "io/out_file.hpp"
@@ -94,17 +96,24 @@ struct FieldRun {
     d.scale = 1.0;
     d.isymX = d.isymY = 1;
   }
-  void write_exports(const std::string& e_text, const std::string& h_text) const {
+  void write_exports(const std::string& e_text, const std::string& h_text) {
     write_file(dir.path() / d.Efile, e_text);
     write_file(dir.path() / d.Hfile, h_text);
+    texts.reset();
   }
   std::string log_text() { return log_capture.text(); }
+  // The exports as written last, read when first asked for.
+  Exports& exports() {
+    if (!texts) texts = std::make_unique<Exports>(d.Efile, d.Hfile);
+    return *texts;
+  }
 
   TempDir dir;
   ChangeDir cd{dir.path()};
   LogCapture log_capture;
   ListWriter& log = log_capture.log();
   RunData d;
+  std::unique_ptr<Exports> texts;
 };
 
 }  // namespace wk::test

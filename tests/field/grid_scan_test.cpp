@@ -25,7 +25,7 @@ TEST(GridScan, WorkedExampleGivesItsLogBlock) {
   FieldRun run;
   run.d.scale = 0.1;
   run.write_exports(grid_text(2, 3, 4), "");
-  scan_input_grid(run.d, run.log);
+  scan_input_grid(run.d, run.log, run.exports());
   // Doubles in 24 columns, integers in 12; the third double of a grid line
   // does not fit after the 27 columns of the text and two doubles.
   const std::string zero = "  0.000000000000000E+000";
@@ -55,7 +55,7 @@ TEST(GridScan, DecreasingCoordinatesAreReportedThenRefused) {
   run.d.scale = 2.0;
   run.d.isymX = 0;
   run.write_exports(join(export_lines(g, 312, coords_only)), "");
-  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop,
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log, run.exports()), kExitStop,
                    "E export efield.txt: its x coordinates decrease (from 2 on line 1 to 0 on the last line); the "
                    "converter needs coordinates that increase along every axis");
   EXPECT_EQ(run.d.iord, 312);
@@ -74,7 +74,7 @@ TEST(GridScan, MirroredAxisMustStartOnItsPlane) {
   run.d.isymY = 0;
   run.d.isymZ = 0;
   run.write_exports(join(export_lines(g, 123, coords_only)), "");
-  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop,
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log, run.exports()), kExitStop,
                    "E export efield.txt: with the symmetry key 1 of the x axis (control file line 5) its first node "
                    "must lie on the plane x = 0, but lies at 0.5 (grid step 0.75)");
   // Without a mirror on x the same export is fine.
@@ -83,7 +83,7 @@ TEST(GridScan, MirroredAxisMustStartOnItsPlane) {
   plain.d.isymY = 0;
   plain.d.isymZ = 0;
   plain.write_exports(join(export_lines(g, 123, coords_only)), "");
-  scan_input_grid(plain.d, plain.log);
+  scan_input_grid(plain.d, plain.log, plain.exports());
   EXPECT_EQ(plain.d.Nix, 3);
 }
 
@@ -99,7 +99,7 @@ TEST(GridScan, GridsAtTheSizeLimitsPass) {
     run.d.isymY = c[4];
     run.d.isymZ = c[5];
     run.write_exports(grid_text(c[0], c[1], c[2]), "");
-    scan_input_grid(run.d, run.log);
+    scan_input_grid(run.d, run.log, run.exports());
     EXPECT_EQ((Node{run.d.Nix, run.d.Niy, run.d.Niz}), (Node{c[0], c[1], c[2]}));
   }
 }
@@ -153,7 +153,7 @@ TEST(GridScan, UnusableGridsAreRefusedAfterTheLogBlock) {
     run.d.isymZ = c.keys[2];
     run.d.scale = c.scale;
     run.write_exports(c.text, "");
-    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitStop, c.message);
+    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log, run.exports()), kExitStop, c.message);
     const std::string log = run.log_text();
     EXPECT_EQ(log.rfind("  Input Grid parameters \r\n", 0), 0u) << log;
     EXPECT_NE(log.find("  ------------------------------ \r\n"), std::string::npos) << log;
@@ -174,10 +174,10 @@ TEST(GridScan, ExportsEndingBeforeEveryAxisChangedAreFileErrors) {
   for (const auto& [text, message] : cases) {
     FieldRun run;
     run.write_exports(text, "");
-    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitFileError, message);
+    EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log, run.exports()), kExitFileError, message);
   }
   FieldRun run;
-  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log), kExitFileError, "unit 2 (efield.txt): file not found");
+  EXPECT_RUN_ERROR(scan_input_grid(run.d, run.log, run.exports()), kExitFileError, "unit 2 (efield.txt): file not found");
 }
 
 // A long export: 5 x 5 x 8001 points, x fastest, z slowest, 200025 lines of
@@ -271,7 +271,7 @@ TEST(GridScan, LongExportCountsAsOneReaderFromStartToEnd) {
     FieldRun run;
     run.d.isymX = run.d.isymY = run.d.isymZ = 0;
     run.write_exports(text, "");
-    const auto scan = [&] { scan_input_grid(run.d, run.log); };
+    const auto scan = [&] { scan_input_grid(run.d, run.log, run.exports()); };
     if (c.points == 0) {
       EXPECT_RUN_ERROR(scan(), kExitStop, c.what);
       continue;

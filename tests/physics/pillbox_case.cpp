@@ -69,6 +69,7 @@ void generate(const PillboxCase& c, const fs::path& dir) {
   cmd += " --zorigin " + exact(c.zorigin) + " --zkey " + std::to_string(c.zkey);
   cmd += " --nx " + std::to_string(c.nx) + " --ny " + std::to_string(c.ny) + " --nz " + std::to_string(c.nz);
   cmd += " --order " + std::to_string(c.order) + " --columns " + std::to_string(c.columns);
+  if (c.gzip) cmd += " --gzip";
   cmd += " --fnum " + std::to_string(c.fnum) + " --fmt " + std::to_string(c.fmt);
   cmd += " --out-keys " + c.out_keys + " --out-counts " + c.out_counts;
   cmd += " --fnorm " + c.fnorm + " --aper " + c.aper + " --elen " + c.elen;

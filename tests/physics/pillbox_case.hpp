@@ -27,6 +27,7 @@ struct PillboxCase {
   int nx = 7, ny = 7, nz = 21;
   int order = 321;
   int columns = 9;
+  bool gzip = false;  // exports written gzip-compressed, named *.txt.gz
   int fnum = 1, fmt = 0;
   std::string out_keys = "0,0,0";
   std::string out_counts = "11,11,21";

@@ -279,6 +279,50 @@ TEST(PillboxPhysics, LoopOrderAndColumnCountDoNotChangeTheMap) {
   }
 }
 
+TEST(PillboxPhysics, GzipExportsGiveTheLogAndMapOfThePlainOnes) {
+  struct Row {
+    int order, columns;
+  };
+  for (const Row row : {Row{321, 9}, Row{123, 6}, Row{213, 9}, Row{132, 6}}) {
+    SCOPED_TRACE("loop order " + std::to_string(row.order) + ", " + std::to_string(row.columns) + " columns");
+    PillboxCase c = tm011_quarter();
+    c.order = row.order;
+    c.columns = row.columns;
+    TempDir plain, packed;
+    convert_ok(c, plain.path());
+    c.gzip = true;
+    convert_ok(c, packed.path());
+    EXPECT_EQ(read_file(packed / "wavecalc_to_kaven.log"), read_file(plain / "wavecalc_to_kaven.log"));
+    EXPECT_EQ(read_file(packed / map_name(c.fnum)), read_file(plain / map_name(c.fnum)));
+  }
+  // A damaged compressed export is a file error of its unit.
+  PillboxCase c = tm011_quarter();
+  c.gzip = true;
+  TempDir dir;
+  generate(c, dir.path());
+  const std::string e = read_file(dir / "pillbox_E.txt.gz");
+  const std::string h = read_file(dir / "pillbox_H.txt.gz");
+  std::string h_corrupt = h;
+  h_corrupt[h.size() / 2] = static_cast<char>(h_corrupt[h.size() / 2] ^ 0x5a);
+  h_corrupt[h.size() - 6] = static_cast<char>(h_corrupt[h.size() - 6] ^ 0x5a);
+  const struct {
+    std::string e, h, unit;
+  } damaged[] = {
+      {e.substr(0, e.size() / 2), h, "unit 2 (pillbox_E.txt.gz)"},
+      {e, h_corrupt, "unit 3 (pillbox_H.txt.gz)"},
+  };
+  for (const auto& d : damaged) {
+    write_file(dir / "pillbox_E.txt.gz", d.e);
+    write_file(dir / "pillbox_H.txt.gz", d.h);
+    const RunResult r = run_converter(dir.path());
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err, "wavecalc_to_kaven: " + d.unit +
+                         ": the gzip-compressed file is corrupt or truncated; unpack it with gzip -d to see what is "
+                         "wrong, or export it again\n");
+    EXPECT_FALSE(file_exists(dir / map_name(c.fnum)));
+  }
+}
+
 // --- Sign correction on TM01p modes ---------------------------------------------
 
 TEST(PillboxPhysics, SignCorrectionFollowsTheFirstAxialPeakOfEz) {

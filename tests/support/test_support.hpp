@@ -39,6 +39,8 @@ class ChangeDir {
 void write_file(const std::filesystem::path& p, std::string_view content);
 std::string read_file(const std::filesystem::path& p);
 bool file_exists(const std::filesystem::path& p);
+// The gzip file (one member) that inflates to `text`.
+std::string gzip_bytes(std::string_view text);
 
 // Every entry of dir: the content of a file, "-> target" for a link.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& dir);

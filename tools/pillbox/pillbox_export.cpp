@@ -23,6 +23,8 @@
 #include <system_error>
 #include <vector>
 
+#include <zlib.h>
+
 #include "pillbox/pillbox_mode.hpp"
 
 namespace {
@@ -66,6 +68,8 @@ Files:
   --dir DIR        output folder, created if missing (.)
   --efile NAME     E export (pillbox_E.txt)
   --hfile NAME     H export (pillbox_H.txt)
+  --gzip           write both exports gzip-compressed, their names ending in
+                   .gz (pillbox_E.txt.gz, pillbox_H.txt.gz by default)
 Control file (lengths in cm; the export's mm are scaled by 0.1):
   --fnum N         output file number (1)
   --fmt F          field-map format 0, 1 or 2 (0)
@@ -99,6 +103,7 @@ struct Options {
   std::string dir = ".";
   std::string efile = "pillbox_E.txt";
   std::string hfile = "pillbox_H.txt";
+  bool gzip = false;
   int fnum = 1, fmt = 0;
   int out_keys[3] = {-1, -1, -1};
   int out_counts[3] = {11, 11, -1};
@@ -182,6 +187,10 @@ Options parse_options(int argc, char** argv) {
       o.help = true;
       return o;
     }
+    if (opt == "--gzip") {
+      o.gzip = true;
+      continue;
+    }
     if (opt == "--quarter" || opt == "--full") {
       o.full = opt == "--full";
       continue;
@@ -191,6 +200,9 @@ Options parse_options(int argc, char** argv) {
     if (known == std::end(kValueOptions)) bad("unknown option " + std::string(opt) + " (see --help)");
     if (a + 1 >= argc) bad(std::string(opt) + ": missing value");
     known->set(o, opt, argv[++a]);
+  }
+  for (std::string* name : {&o.efile, &o.hfile}) {
+    if (o.gzip && !name->ends_with(".gz")) *name += ".gz";
   }
   if (o.xmax < 0) o.xmax = o.Rc / 2;
   if (o.zmax < 0) o.zmax = o.Lc;
@@ -224,19 +236,25 @@ std::string exact(double v) {
 }
 
 // Text output in large blocks: the numbers are formatted with to_chars into a
-// buffer that is handed to fwrite whenever it fills, so writing costs a few
-// system calls per megabytes whatever the grid size.
+// buffer that is handed to fwrite (or to zlib, for a gzip file) whenever it
+// fills, so writing costs a few system calls per megabytes whatever the grid
+// size.
 class BlockWriter {
  public:
   static constexpr std::size_t kBlock = std::size_t{1} << 22;
   static constexpr std::size_t kMaxLine = 1024;
 
-  BlockWriter(const fs::path& path, int digits) : path_(path), digits_(digits), buf_(kBlock + kMaxLine) {
-    f_ = std::fopen(path.c_str(), "wb");
-    if (!f_) throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
+  BlockWriter(const fs::path& path, int digits, bool gzip) : path_(path), digits_(digits), buf_(kBlock + kMaxLine) {
+    if (gzip) {
+      gz_ = gzopen(path.c_str(), "wb6");
+    } else {
+      f_ = std::fopen(path.c_str(), "wb");
+    }
+    if (!f_ && !gz_) throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
   }
   ~BlockWriter() {
     if (f_) std::fclose(f_);
+    if (gz_) gzclose(gz_);
   }
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
@@ -265,15 +283,24 @@ class BlockWriter {
   }
   void close() {
     flush();
-    const bool failed = std::ferror(f_) != 0;
-    const bool close_failed = std::fclose(f_) != 0;
-    f_ = nullptr;
+    bool failed = false;
+    bool close_failed = false;
+    if (gz_) {
+      close_failed = gzclose(gz_) != Z_OK;
+      gz_ = nullptr;
+    } else {
+      failed = std::ferror(f_) != 0;
+      close_failed = std::fclose(f_) != 0;
+      f_ = nullptr;
+    }
     if (failed || close_failed) throw std::runtime_error("cannot write " + path_.string());
   }
 
  private:
   void flush() {
-    if (len_ > 0 && std::fwrite(buf_.data(), 1, len_, f_) != len_)
+    const bool written = len_ == 0 || (gz_ ? gzwrite(gz_, buf_.data(), static_cast<unsigned>(len_)) == static_cast<int>(len_)
+                                            : std::fwrite(buf_.data(), 1, len_, f_) == len_);
+    if (!written)
       throw std::runtime_error("cannot write " + path_.string() + ": " + std::strerror(errno));
     len_ = 0;
     line_start_ = 0;
@@ -284,6 +311,7 @@ class BlockWriter {
   std::vector<char> buf_;
   std::size_t len_ = 0, line_start_ = 0;
   std::FILE* f_ = nullptr;
+  gzFile gz_ = nullptr;
 };
 
 // Node coordinates of one transverse axis, mm: 0..xmax (quarter) or
@@ -340,8 +368,8 @@ std::size_t write_exports(const Options& o, const Mode& mode) {
   for (int k = 0; k < o.nz; ++k)
     lo[static_cast<std::size_t>(k)] = mode.longitudinal(zs[static_cast<std::size_t>(k)] * 1e-3);
 
-  BlockWriter ew(fs::path(o.dir) / o.efile, o.digits);
-  BlockWriter hw(fs::path(o.dir) / o.hfile, o.digits);
+  BlockWriter ew(fs::path(o.dir) / o.efile, o.digits, o.gzip);
+  BlockWriter hw(fs::path(o.dir) / o.hfile, o.digits, o.gzip);
   const bool cplx = o.columns == 9;
 
   // Loop levels from outermost to innermost: the axis whose digit is 3, 2, 1.

@@ -1,0 +1,227 @@
+// Scan 3 of the grid scan: the points of the E export counted to the end of
+// the file, or to the first line that is not three numbers, and the last of
+// them. Only the last point's numbers are needed, so most lines are only
+// checked; a long file is counted from its middle on a second thread.
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "field/export_grid.hpp"
+#include "field/grid_scan.hpp"
+#include "io/number_scan.hpp"
+#include "io/two_threads.hpp"
+
+namespace wk::field_detail {
+
+namespace {
+
+// The length of the line up to the end of its third number when the line
+// starts with three plain reals, which a read of three numbers takes whole
+// from this line; 0 otherwise.
+std::size_t three_plain_reals(std::string_view line) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  PlainReal parts;
+  for (int got = 0; got < 3; ++got) {
+    while (p < end && is_separator(*p)) ++p;
+    if (p == end) return 0;
+    p = scan_plain_real(p, end, parts);
+    if (p == nullptr) return 0;
+  }
+  return static_cast<std::size_t>(p - line.data());
+}
+
+// The points of scan 3: how many were read, and the last one. Only the
+// last point's numbers are needed, so a line that starts with three plain
+// reals (one whole read) is only checked and its text kept in case it is
+// the last; any other line is read in full.
+class PointCount {
+ public:
+  long n = 0;  // points read
+
+  // The read that starts with `line`, just taken from in's source: false
+  // when it does not succeed (the end of the file, or a line that is not
+  // three numbers), which ends scan 3.
+  bool take(FreeFormReader& in, std::string_view line) {
+    if (take_plain(line)) return true;
+    double v[3];
+    if (in.try_reals_from(line, v, 3) != FreeFormReader::Status::ok) return false;
+    last_[0] = v[0];
+    last_[1] = v[1];
+    last_[2] = v[2];
+    kept_length_ = 0;
+    has_last_ = true;
+    ++n;
+    return true;
+  }
+
+  // Counts `line` when it starts with three plain reals; false otherwise.
+  bool take_plain(std::string_view line) {
+    const std::size_t span = three_plain_reals(line);
+    if (span == 0 || span > sizeof kept_) return false;
+    std::memcpy(kept_, line.data(), span);
+    kept_length_ = span;
+    has_last_ = true;
+    ++n;
+    return true;
+  }
+
+  // The points of `later`, counted from where this count ends.
+  void append(const PointCount& later) {
+    n += later.n;
+    if (!later.has_last_) return;
+    std::memcpy(kept_, later.kept_, later.kept_length_);
+    kept_length_ = later.kept_length_;
+    last_[0] = later.last_[0];
+    last_[1] = later.last_[1];
+    last_[2] = later.last_[2];
+    has_last_ = true;
+  }
+
+  // The coordinates of the last point into p, if any point was read.
+  void last_point(double* p) const {
+    if (!has_last_) return;
+    if (kept_length_ == 0) {
+      p[0] = last_[0];
+      p[1] = last_[1];
+      p[2] = last_[2];
+      return;
+    }
+    TokenCursor tokens(std::string_view(kept_, kept_length_));
+    std::string_view token;
+    for (int a = 0; a < 3; ++a) {
+      const bool read = tokens.next(token) && parse_real(token, p[a]);
+      assert(read && "a plain real is a real");
+      (void)read;
+    }
+  }
+
+ private:
+  char kept_[256];               // the three numbers of the last line checked only
+  std::size_t kept_length_ = 0;  // 0 when the last point was read in full
+  double last_[3] = {0, 0, 0};   // the last point read in full
+  bool has_last_ = false;
+};
+
+// Scan 3 on one thread, from the current position of in's source to the
+// end; true when a line that is not a point ended it before the end of the
+// file.
+bool count_sequentially(FreeFormReader& in, PointCount& count) {
+  std::string_view line;
+  while (in.source().next_line(line)) {
+    if (!count.take(in, line)) return true;
+  }
+  return false;
+}
+
+// The end of a scan that `src` ended at its current line, whose number
+// within the file is `line_base` more than src counts.
+ScanEnd ended_at_line(long n, LineSource& src, long line_base) {
+  ScanEnd end;
+  end.n = n;
+  end.end_line = line_base + src.line_number();
+  std::string_view line;
+  while (src.next_line(line)) {
+    if (starts_with_point(line)) {
+      end.point_after = line_base + src.line_number();
+      break;
+    }
+  }
+  return end;
+}
+
+// The second half of the file for scan 3, counted on a thread of its own:
+// from the line at `start` on, the lines that start with three plain reals,
+// up to the end of the file or to the first other line.
+struct SecondHalf {
+  PointCount count;
+  bool stopped = false;    // ended at a line that needs a full read
+  std::uint64_t stop = 0;  // offset of that line
+  bool failed = false;     // the file could not be read: the first half goes on alone
+};
+
+void count_second_half(InputText& text, std::uint64_t start, SecondHalf& h) {
+  try {
+    LineSource src(text);
+    src.start_at(start);
+    std::string_view line;
+    while (src.next_line(line)) {
+      if (!h.count.take_plain(line)) {
+        h.stopped = true;
+        h.stop = src.line_offset();
+        return;
+      }
+    }
+  } catch (...) {
+    h.failed = true;
+  }
+}
+
+// The offset of the first line that starts after byte `middle`, or the end
+// of the text.
+std::uint64_t line_start_after(std::string_view text, std::uint64_t middle) {
+  const std::size_t nl = text.find('\n', static_cast<std::size_t>(middle));
+  return nl == std::string_view::npos ? text.size() : nl + 1;
+}
+
+}  // namespace
+
+// A long file is counted from its middle on a second thread meanwhile: a
+// plain line is one read, so the count of the plain lines from the first
+// line past the middle adds to the count up to it, as long as the reads of
+// the first half end exactly there.
+ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
+  LineSource& src = in.source();
+  PointCount count;
+  count.n = n;
+  const std::uint64_t size = text.text().size();
+  const std::uint64_t here = src.next_offset();
+  // The lines left, as many as the n lines read so far make of the bytes
+  // left: a second thread only for enough of them (see kTwoThreadsMinWork).
+  const std::uint64_t lines_left = size > here && here > 0 ? (size - here) / (here / n + 1) : 0;
+  if (lines_left >= kTwoThreadsMinWork) {
+    const std::uint64_t boundary = line_start_after(text.text(), here + (size - here) / 2);
+    SecondHalf half;
+    bool at_end = false;
+    bool at_line = false;
+    on_two_threads([&](int part) {
+      if (part == 1) {
+        count_second_half(text, boundary, half);
+        return;
+      }
+      std::string_view line;
+      while (!at_end && !at_line && src.next_offset() < boundary) {
+        at_end = !src.next_line(line);
+        at_line = !at_end && !count.take(in, line);
+      }
+    });
+    count.last_point(cur);
+    if (at_line) return ended_at_line(count.n, src, 0);
+    if (at_end) return {count.n, 0, 0};
+    if (src.next_offset() == boundary && !half.failed) {
+      // Every line of the second half up to where it stopped is one point.
+      const long lines_before_rest = src.line_number() + half.count.n;
+      count.append(half.count);
+      count.last_point(cur);
+      if (!half.stopped) return {count.n, 0, 0};
+      // The line that ended the second half's count, and all after it, are
+      // read in full here.
+      LineSource rest(text);
+      rest.start_at(half.stop);
+      FreeFormReader rest_in(rest);
+      const bool rest_at_line = count_sequentially(rest_in, count);
+      count.last_point(cur);
+      if (rest_at_line) return ended_at_line(count.n, rest, lines_before_rest);
+      return {count.n, 0, 0};
+    }
+    // A read of the first half went on past the middle, or the second half
+    // could not be read: the rest is counted here.
+  }
+  const bool at_line = count_sequentially(in, count);
+  count.last_point(cur);
+  if (at_line) return ended_at_line(count.n, src, 0);
+  return {count.n, 0, 0};
+}
+
+}  // namespace wk::field_detail

@@ -1,0 +1,273 @@
+#include "io/input_file.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#if WK_INFLATE_LIBDEFLATE
+#include <libdeflate.h>
+#else
+#include <zlib.h>
+#endif
+
+#include "io/error.hpp"
+
+namespace wk {
+
+namespace {
+
+constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
+
+// The most a compressed file may inflate to. The largest grid, 25 x 25 x
+// 8001 points, written with nine numbers of 17 digits per line, is about
+// 1.3 GB; a stream that unpacks to more is no export (a "zip bomb" would
+// otherwise take all memory).
+constexpr std::size_t kMaxInflatedBytes = std::size_t{4} << 30;
+
+// Closes a file descriptor however the constructor ends.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+// A read-only mapping of a whole file, unmapped however the caller ends.
+struct MappedInput {
+  void* p = MAP_FAILED;
+  std::size_t n = 0;
+  ~MappedInput() {
+    if (p != MAP_FAILED) ::munmap(p, n);
+  }
+};
+
+// What a file that is not a regular file is, for the message.
+const char* kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+bool starts_with_gzip_magic(int fd) {
+  unsigned char head[2] = {0, 0};
+  ssize_t got;
+  do {
+    got = ::pread(fd, head, 2, 0);
+  } while (got < 0 && errno == EINTR);
+  return got == 2 && head[0] == kGzipMagic[0] && head[1] == kGzipMagic[1];
+}
+
+std::size_t page_size() {
+  static const std::size_t n = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return n;
+}
+
+// Room for the inflated text: anonymous memory, untouched pages costing
+// nothing, grown by remapping when a stream inflates to more than expected.
+class OutRegion {
+ public:
+  explicit OutRegion(std::size_t bytes) { grow_to(bytes); }
+  ~OutRegion() {
+    if (p_ != nullptr) ::munmap(p_, n_);
+  }
+  char* data() const { return static_cast<char*>(p_); }
+  std::size_t size() const { return n_; }
+  bool grow_to(std::size_t bytes) {
+    bytes = (bytes + page_size() - 1) / page_size() * page_size();
+    if (bytes < page_size()) bytes = page_size();
+    void* q = p_ == nullptr ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                            : ::mremap(p_, n_, bytes, MREMAP_MAYMOVE);
+    if (q == MAP_FAILED) return false;
+    p_ = q;
+    n_ = bytes;
+    return true;
+  }
+  // Hands the mapping over to its new owner.
+  void* release() {
+    void* q = p_;
+    p_ = nullptr;
+    return q;
+  }
+
+ private:
+  void* p_ = nullptr;
+  std::size_t n_ = 0;
+};
+
+}  // namespace
+
+InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_(std::move(path)) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
+  // ever; a regular file reads the same with it.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) file_error(unit_, path_, 0, "file not found");
+    file_error(unit_, path_, 0, std::string("cannot open: ") + std::strerror(err));
+  }
+  const FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
+  }
+  // Only a regular file has a whole text to read: a FIFO has no size and
+  // a device such as /dev/zero no end.
+  if (S_ISDIR(st.st_mode)) file_error(unit_, path_, 0, "is a folder, not a file");
+  if (!S_ISREG(st.st_mode)) {
+    file_error(unit_, path_, 0,
+               std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size == 0) return;
+  if (gzip == Gzip::inflate && starts_with_gzip_magic(fd)) {
+    compressed_ = true;
+    inflate(fd, size);
+  } else {
+    map_plain(fd, size);
+  }
+}
+
+InputText::~InputText() {
+  if (region_ != nullptr) ::munmap(region_, region_bytes_);
+}
+
+void InputText::map_plain(int fd, std::size_t size) {
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) {
+    const int err = errno;
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
+  }
+  ::madvise(p, size, MADV_SEQUENTIAL);
+  region_ = p;
+  region_bytes_ = size;
+  data_ = static_cast<const char*>(p);
+  size_ = size;
+}
+
+void InputText::inflate(int fd, std::size_t size) {
+  MappedInput in;
+  in.p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (in.p == MAP_FAILED) {
+    const int err = errno;
+    file_error(unit_, path_, 0, std::string("read error: ") + std::strerror(err));
+  }
+  in.n = size;
+  ::madvise(in.p, size, MADV_SEQUENTIAL);
+  const auto* const bytes = static_cast<const unsigned char*>(in.p);
+  const auto corrupt = [&](std::string_view what) {
+    file_error(unit_, path_, 0,
+               std::string("the gzip-compressed file ") + std::string(what) +
+                   "; unpack it with gzip -d to see what is wrong, or export it again");
+  };
+
+  // The last four bytes of a gzip member give its inflated size (modulo
+  // 2^32): of a one-member file, the size to expect.
+  std::size_t expect = 4 * size;
+  if (size >= 4) {
+    const unsigned char* t = bytes + size - 4;
+    const std::size_t isize = t[0] | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 | std::size_t{t[3]} << 24;
+    if (isize >= size / 2) expect = isize;
+  }
+  if (expect > kMaxInflatedBytes) expect = kMaxInflatedBytes;
+  OutRegion out(expect + 1);
+  const auto grow = [&] {
+    if (out.size() > kMaxInflatedBytes) {
+      file_error(unit_, path_, 0,
+                 "the gzip-compressed file unpacks to more than " + std::to_string(kMaxInflatedBytes >> 30) +
+                     " GiB, far more than an export of the largest grid; it is no export");
+    }
+    const std::size_t twice = 2 * out.size();
+    if (!out.grow_to(twice < kMaxInflatedBytes + 1 ? twice : kMaxInflatedBytes + 1)) {
+      file_error(unit_, path_, 0, "not enough memory to inflate the file");
+    }
+  };
+  std::size_t used = 0;
+  std::size_t at = 0;
+
+#if WK_INFLATE_LIBDEFLATE
+  struct Decompressor {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Decompressor() {
+      if (d != nullptr) libdeflate_free_decompressor(d);
+    }
+  } dec;
+  if (dec.d == nullptr) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  // One member after another (gzip files may be concatenated).
+  while (at < size) {
+    if (size - at < 2 || bytes[at] != kGzipMagic[0] || bytes[at + 1] != kGzipMagic[1]) {
+      corrupt("has data after the end of its compressed stream");
+    }
+    std::size_t in_used = 0;
+    std::size_t out_got = 0;
+    const libdeflate_result r = libdeflate_gzip_decompress_ex(dec.d, bytes + at, size - at, out.data() + used,
+                                                              out.size() - used, &in_used, &out_got);
+    if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+      grow();
+      continue;
+    }
+    if (r != LIBDEFLATE_SUCCESS) corrupt("is corrupt or truncated");
+    used += out_got;
+    at += in_used;
+  }
+#else
+  struct Stream {
+    z_stream z{};
+    bool open = false;
+    ~Stream() {
+      if (open) inflateEnd(&z);
+    }
+  } s;
+  if (inflateInit2(&s.z, 16 + MAX_WBITS) != Z_OK) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  s.open = true;
+  bool member_open = true;
+  while (at < size || member_open) {
+    if (!member_open) {
+      if (size - at < 2 || bytes[at] != kGzipMagic[0] || bytes[at + 1] != kGzipMagic[1]) {
+        corrupt("has data after the end of its compressed stream");
+      }
+      inflateReset(&s.z);
+      member_open = true;
+    }
+    if (used == out.size()) grow();
+    const std::size_t in_chunk = size - at < UINT_MAX ? size - at : UINT_MAX;
+    const std::size_t out_chunk = out.size() - used < UINT_MAX ? out.size() - used : UINT_MAX;
+    s.z.next_in = const_cast<Bytef*>(bytes + at);
+    s.z.avail_in = static_cast<uInt>(in_chunk);
+    s.z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+    s.z.avail_out = static_cast<uInt>(out_chunk);
+    const int r = ::inflate(&s.z, Z_NO_FLUSH);
+    at += in_chunk - s.z.avail_in;
+    used += out_chunk - s.z.avail_out;
+    if (r == Z_STREAM_END) {
+      member_open = false;
+    } else if (r == Z_BUF_ERROR && s.z.avail_out == 0) {
+      continue;  // more room needed
+    } else if (r != Z_OK || (at == size && s.z.avail_out != 0)) {
+      corrupt("is corrupt or truncated");
+    }
+  }
+#endif
+
+  region_bytes_ = out.size();
+  region_ = out.release();
+  data_ = static_cast<const char*>(region_);
+  size_ = used;
+}
+
+void InputText::release_before(std::size_t offset) {
+  if (region_ == nullptr) return;
+  if (offset > size_) offset = size_;
+  const std::size_t end = offset / page_size() * page_size();
+  if (end <= released_) return;
+  ::madvise(static_cast<char*>(region_) + released_, end - released_, MADV_DONTNEED);
+  released_ = end;
+}
+
+}  // namespace wk
