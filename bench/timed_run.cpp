@@ -22,8 +22,8 @@ double busy_seconds() {
   std::FILE* f = std::fopen("/proc/stat", "r");
   if (f == nullptr) return -1;
   unsigned long long v[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  const int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4],
-                            &v[5], &v[6], &v[7]);
+  const int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                            &v[6], &v[7]);
   std::fclose(f);
   if (n != 8) return -1;
   // user, nice, system, (idle, iowait), irq, softirq, steal

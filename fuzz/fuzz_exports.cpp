@@ -138,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::size_t header_end = input.find('\n');
   const std::string_view header = input.substr(0, header_end);
-  const std::string_view body = header_end == std::string_view::npos ? std::string_view() : input.substr(header_end + 1);
+  const std::string_view body =
+      header_end == std::string_view::npos ? std::string_view() : input.substr(header_end + 1);
   const std::size_t nul = body.find('\0');
   const std::string_view e_text = body.substr(0, nul);
   const std::string_view h_text = nul == std::string_view::npos ? e_text : body.substr(nul + 1);

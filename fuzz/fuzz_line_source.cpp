@@ -1,6 +1,6 @@
-// Fuzzes the line input under the text readers (a file read whole). Lines, their tokens and the free-form reads of three reals must be exactly
-// those of the plain reference reader: the same lines and line numbers, the
-// same tokens, and for each read the same outcome and the same values.
+// Fuzzes the line input under the text readers (a file read whole). Lines, their tokens and the free-form reads of
+// three reals must be exactly those of the plain reference reader: the same lines and line numbers, the same tokens,
+// and for each read the same outcome and the same values.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -23,7 +23,8 @@ int main(int argc, char* argv[]) {
   }
   wk::handle_interrupts();
   try {
-    for (const std::string& w : wk::run_conversion()) std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());
+    for (const std::string& w : wk::run_conversion())
+      std::fprintf(stderr, "wavecalc_to_kaven: warning: %s\n", w.c_str());
   } catch (const wk::RunError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.status();

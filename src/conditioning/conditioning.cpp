@@ -64,8 +64,7 @@ bool scale_nodes(FieldArray& a, F f) {
                std::to_string(k) + "), at (" + message_number(d.Xi(i)) + ", " + message_number(d.Yi(j)) + ", " +
                message_number(d.Zi(k)) + ") cm, is " + message_number(v) + " " + unit +
                " after normalisation with Fnorm " + message_number(d.Fnorm) +
-               " (control file line 12); a field map value must be finite and within " +
-               message_number(kLargestField) +
+               " (control file line 12); a field map value must be finite and within " + message_number(kLargestField) +
                " in magnitude, so that the interpolation cannot overflow: check Fnorm and the export's values");
       }
     }

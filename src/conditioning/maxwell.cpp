@@ -107,8 +107,7 @@ void slice_currents(const RunData& d, const Circle& circle, int first, int strid
   }
 }
 
-void all_slice_currents(const RunData& d, const Circle& circle, std::vector<double>& I_H,
-                        std::vector<double>& I_E) {
+void all_slice_currents(const RunData& d, const Circle& circle, std::vector<double>& I_H, std::vector<double>& I_E) {
   const std::size_t points = static_cast<std::size_t>(d.Niz - 2) * kCirclePoints;
   // Odd slices on one thread, even ones on the other; interleaving balances
   // the work when part of the circle lies outside the grid.
@@ -119,9 +118,9 @@ void all_slice_currents(const RunData& d, const Circle& circle, std::vector<doub
 // the aperture): one that overflowed would make every ratio meaningless.
 void refuse_overflowed_currents(const RunData& d, int iz, double ih, double ie) {
   if (std::isfinite(ih) && std::isfinite(ie)) return;
-  refuse("the currents of the Maxwell check in slice iz = " + std::to_string(iz) + " (z = " +
-         message_number(d.Zi(iz)) + " cm) are not finite: I_H = " + message_number(ih) +
-         " A, I_E = " + message_number(ie) + " A; check the frequency (control file line 9), the aperture (line 11) "
+  refuse("the currents of the Maxwell check in slice iz = " + std::to_string(iz) + " (z = " + message_number(d.Zi(iz)) +
+         " cm) are not finite: I_H = " + message_number(ih) + " A, I_E = " + message_number(ie) +
+         " A; check the frequency (control file line 9), the aperture (line 11) "
          "and Fnorm (line 12)");
 }
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "io/error.hpp"
 #include "field/field.hpp"
+#include "io/error.hpp"
 #include "io/file_units.hpp"
 #include "io/number_scan.hpp"
 

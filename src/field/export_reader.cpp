@@ -84,7 +84,7 @@ struct Reader {
   int values = 6;        // numbers per line
   int first_stored = 3;  // index of the x component kept
   FieldArray* out[3] = {nullptr, nullptr, nullptr};
-  bool track_ez = false;   // keeps the largest |Ez| (the E export)
+  bool track_ez = false;  // keeps the largest |Ez| (the E export)
   // Per point: coordinates minus node in quarter grid steps, within -1 .. 1
   // once checked, so that a float holds it whatever the export's units.
   std::vector<float> dev;
@@ -234,9 +234,12 @@ void refuse_zero_field(const Reader& r, const char* field_name) {
                                     : (first == 3 ? "the real parts, with 9 values per line"
                                                   : "the imaginary parts, with 9 values per line");
   refuse(export_name(r) + ": " + r.field + " is 0 at every point in the columns read, " + std::to_string(first + 1) +
-         " to " + std::to_string(first + 3) + " (" + column_name(r, first) + ", " + column_name(r, first + 1) +
-         ", " + column_name(r, first + 2) + ": " + parts + "); a cavity mode has both an electric and a magnetic "
-         "field, so the " + field_name + " is missing: check that the exports are the E and the H export of one "
+         " to " + std::to_string(first + 3) + " (" + column_name(r, first) + ", " + column_name(r, first + 1) + ", " +
+         column_name(r, first + 2) + ": " + parts +
+         "); a cavity mode has both an electric and a magnetic "
+         "field, so the " +
+         field_name +
+         " is missing: check that the exports are the E and the H export of one "
          "mode, with the same columns");
 }
 

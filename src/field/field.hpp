@@ -50,13 +50,11 @@ void choose_line_layout(RunData& d, ListWriter& log, Exports& exports);
 //
 // Sets iord, Nix/Niy/Niz, Ximin..Zimax (first and last line's coordinates
 // times scale) and dXi/dYi/dZi (first change of each coordinate times scale),
-// and the first and last point as read in exports.scanned. The log block is written first; then the run is refused (exit status 1)
-// when the first two lines share their coordinates, when the line count is
-// not a whole number of rows and planes, when the grid or its completion by
-// the symmetry keys exceeds 25 x 25 x 8001 or has fewer than 3 nodes on an
-// axis, or when scale is 0 or not finite. An export that ends before every
-// axis has changed, or an unreadable line before the last coordinate has
-// changed, is a file-layer error (exit status 2).
+// and the first and last point as read in exports.scanned. The log block is written first; then the run is refused
+// (exit status 1) when the first two lines share their coordinates, when the line count is not a whole number of rows
+// and planes, when the grid or its completion by the symmetry keys exceeds 25 x 25 x 8001 or has fewer than 3 nodes on
+// an axis, or when scale is 0 or not finite. An export that ends before every axis has changed, or an unreadable line
+// before the last coordinate has changed, is a file-layer error (exit status 2).
 void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 
 // Reads the E and H exports in step into the input-grid arrays and keeps the

@@ -36,7 +36,8 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   if (r.point_after != 0) {
     refuse(name + ", line " + std::to_string(r.point_after) + ": a point follows " + end_line +
            ", which does not hold three numbers and so ended the points of the export; only a footer may follow "
-           "them: correct " + end_line + " or remove it");
+           "them: correct " +
+           end_line + " or remove it");
   }
   const char* fast = kAxisName[r.fast];
   if (r.C2 % r.C1 != 0) {
@@ -49,17 +50,20 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
                              fast + ")";
   if (r.N % r.C2 != 0 && r.end_line != 0) {
     refuse(name + ", " + end_line + ": the line does not hold three numbers, and the " + std::to_string(r.N) +
-           " points before it are not" + planes + ", so it is no footer: a point is written wrong there, or the "
+           " points before it are not" + planes +
+           ", so it is no footer: a point is written wrong there, or the "
            "export is truncated");
   }
   if (r.N % r.C2 != 0) {
-    refuse(file + std::to_string(r.N) + " data lines are not" + planes + "; the export is truncated or has extra lines");
+    refuse(file + std::to_string(r.N) + " data lines are not" + planes +
+           "; the export is truncated or has extra lines");
   }
   // Every row ends at the same fast coordinate and every plane at the same
   // middle one, so the last point ends both; the grid's range is taken from
   // it, so a last point out of place would put every node wrong.
   const int mid = r.mid;
-  const double row_tol = r.C1 > 1 ? std::fabs(r.row_end[r.fast] - r.first[r.fast]) / static_cast<double>(r.C1 - 1) / 4 : 0;
+  const double row_tol =
+      r.C1 > 1 ? std::fabs(r.row_end[r.fast] - r.first[r.fast]) / static_cast<double>(r.C1 - 1) / 4 : 0;
   const double plane_tol =
       r.count[mid] > 1 ? std::fabs(r.plane_end[mid] - r.first[mid]) / static_cast<double>(r.count[mid] - 1) / 4 : 0;
   if (!(std::fabs(r.last[r.fast] - r.row_end[r.fast]) <= row_tol) ||
@@ -109,9 +113,8 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
     const double spacing = (r.last[a] - r.first[a]) / static_cast<double>(r.count[a] - 1);
     if (key[a] != 0 && !(std::fabs(r.first[a]) <= spacing / 4)) {
       refuse(file + "with the symmetry key " + std::to_string(key[a]) + " of the " + kAxisName[a] +
-             " axis (control file line 5) its first node must lie on the plane " + kAxisName[a] +
-             " = 0, but lies at " + field_detail::message_number(r.first[a]) + " (grid step " +
-             field_detail::message_number(spacing) + ")");
+             " axis (control file line 5) its first node must lie on the plane " + kAxisName[a] + " = 0, but lies at " +
+             field_detail::message_number(r.first[a]) + " (grid step " + field_detail::message_number(spacing) + ")");
     }
   }
   // The scale is a control-file value, checked this late on purpose: the grid
@@ -145,6 +148,5 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
     }
   }
 }
-
 
 }  // namespace wk::field_detail

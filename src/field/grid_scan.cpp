@@ -42,8 +42,7 @@ void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
       for (int a = 0; a < 3; ++a) {
         if (!std::isfinite(v[a])) {
           const LineSource& src = in.source();
-          refuse_coordinate(field_detail::export_name('E', src.path()) + ", line " +
-                                std::to_string(src.line_number()),
+          refuse_coordinate(field_detail::export_name('E', src.path()) + ", line " + std::to_string(src.line_number()),
                             a, v[a]);
         }
         p[a] = v[a];

@@ -14,9 +14,9 @@ namespace wk::field_detail {
 
 // What the scan found, in export units.
 struct ScanResult {
-  double first[3] = {0, 0, 0};  // coordinates of line 1
-  double last[3] = {0, 0, 0};   // coordinates of the last line read
-  double step[3] = {0, 0, 0};   // first change of each coordinate
+  double first[3] = {0, 0, 0};      // coordinates of line 1
+  double last[3] = {0, 0, 0};       // coordinates of the last line read
+  double step[3] = {0, 0, 0};       // first change of each coordinate
   double row_end[3] = {0, 0, 0};    // the last point of the first row (line C1)
   double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line C2)
   std::int32_t iord = 0;

@@ -18,9 +18,9 @@ namespace {
 // The numbers that open an export's first data line, the first line that
 // holds more than separators: up to nine.
 struct FirstDataLine {
-  long line = 0;        // its number; 0 when the export holds no data line
-  int count = 0;        // numbers read, at most 9
-  bool whole = true;    // false when a token that is no number ended the count
+  long line = 0;      // its number; 0 when the export holds no data line
+  int count = 0;      // numbers read, at most 9
+  bool whole = true;  // false when a token that is no number ended the count
   double v[9] = {};
 };
 

@@ -121,8 +121,9 @@ InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_
   // a device such as /dev/zero no end.
   if (S_ISDIR(st.st_mode)) file_error(unit_, path_, 0, "is a folder, not a file");
   if (!S_ISREG(st.st_mode)) {
-    file_error(unit_, path_, 0,
-               std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
+    file_error(
+        unit_, path_, 0,
+        std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
   }
   const auto size = static_cast<std::size_t>(st.st_size);
   if (size == 0) return;

@@ -112,9 +112,7 @@ bool fixed_form_digits(double a, char* digits, int& e15) {
   return true;
 }
 
-void pad_to(char* dst, int used, int width) {
-  std::memset(dst + used, ' ', static_cast<std::size_t>(width - used));
-}
+void pad_to(char* dst, int used, int width) { std::memset(dst + used, ' ', static_cast<std::size_t>(width - used)); }
 
 // Right-aligns the n characters of src in a field of `width`, or fills the
 // field with asterisks when they do not fit.
@@ -270,6 +268,5 @@ void format_E14_6(double v, char* dst) {
   }
   right_align(buf, static_cast<int>(p - buf), kRealField, dst);
 }
-
 
 }  // namespace wk

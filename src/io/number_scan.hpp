@@ -14,9 +14,7 @@
 
 namespace wk {
 
-inline bool is_separator(char c) {
-  return c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+inline bool is_separator(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Walks the tokens of one line.
 class TokenCursor {

@@ -194,8 +194,7 @@ bool OutFile::is_file(const std::string& path) const {
 
 bool same_file(const std::string& a, const std::string& b) {
   struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 void OutFile::settle_after_interrupt() noexcept {

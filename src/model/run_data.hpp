@@ -80,18 +80,18 @@ class NodeArray {
 
 struct RunData {
   // --- Control file -------------------------------------------------------
-  std::string Efile;  // E-field export (line 3)
-  std::string Hfile;  // H-field export (line 4)
+  std::string Efile;                             // E-field export (line 3)
+  std::string Hfile;                             // H-field export (line 4)
   std::int32_t isymX = 0, isymY = 0, isymZ = 0;  // input symmetry keys (line 5)
   std::int32_t fnum = 0;                         // output file number (line 6)
   std::int32_t fmt = 0;                          // output format 0, 1, 2 (line 7)
   std::int32_t symX = 0, symY = 0, symZ = 0;     // output symmetry keys (line 8)
-  double freq = 0;   // RF frequency, Hz (line 9)
-  double elen = 0;   // element length L, cm (line 10)
-  double aper = 0;   // aperture R, cm (line 11)
-  double Fnorm = 0;  // field normalisation factor (line 12)
-  double scale = 0;  // export length unit -> cm (line 13)
-  std::int32_t Nox = 0, Noy = 0, Noz = 0;  // output grid counts (line 14)
+  double freq = 0;                               // RF frequency, Hz (line 9)
+  double elen = 0;                               // element length L, cm (line 10)
+  double aper = 0;                               // aperture R, cm (line 11)
+  double Fnorm = 0;                              // field normalisation factor (line 12)
+  double scale = 0;                              // export length unit -> cm (line 13)
+  std::int32_t Nox = 0, Noy = 0, Noz = 0;        // output grid counts (line 14)
 
   // --- Physical constants -------------------------------------------------
   double pi = 0;    // rad

@@ -37,8 +37,8 @@ void fill_output_nodes(NodeArray& nodes, double min, double max, int n, double& 
 // Output grid equal to the full grid of an export of the whole structure.
 bool output_is_full_grid(const RunData& d) {
   return same_limit(d.Zimax, d.Zmax) && same_limit(d.Yimax, d.Ymax) && same_limit(d.Ximax, d.Xmax) &&
-         same_limit(d.Zimin, d.Zmin) && same_limit(d.Yimin, d.Ymin) && same_limit(d.Ximin, d.Xmin) &&
-         d.Noz == d.Niz && d.Noy == d.Niy && d.isym == 0 && d.Nox == d.Nix;
+         same_limit(d.Zimin, d.Zmin) && same_limit(d.Yimin, d.Ymin) && same_limit(d.Ximin, d.Xmin) && d.Noz == d.Niz &&
+         d.Noy == d.Niy && d.isym == 0 && d.Nox == d.Nix;
 }
 
 // A run of consecutive output nodes along one axis that share their
@@ -206,7 +206,8 @@ void check_output_inside(RunData& d, const OutputStencils& st) {
   const double out_max[3] = {d.Xmax, d.Ymax, d.Zmax};
   const double full_min[3] = {d.Xi(1), d.Yi(1), d.Zi(1)};
   const double full_max[3] = {d.Xi(d.Nix), d.Yi(d.Niy), d.Zi(d.Niz)};
-  const std::string grids = "the output grid spans " + extent_text(out_min, out_max) + " (aper and elen, control "
+  const std::string grids = "the output grid spans " + extent_text(out_min, out_max) +
+                            " (aper and elen, control "
                             "file lines 10 and 11), the full grid of the exports " +
                             extent_text(full_min, full_max) + " (their coordinates times scale, line 13)";
   if (in_nodes == 0) {

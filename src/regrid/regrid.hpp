@@ -22,7 +22,7 @@ void EB3D_APPR(const RunData& d, double x, double y, double z, double E[3], doub
 
 // The stencil of one coordinate on one axis of the full grid.
 struct AxisStencil {
-  bool inside = false;  // within the axis's first and last node (limits included), on an axis of 3 nodes or more
+  bool inside = false;        // within the axis's first and last node (limits included), on an axis of 3 nodes or more
   std::ptrdiff_t centre = 0;  // 0-based centre node
   double p = 0;               // offset from the centre node, in grid steps
   double pp = 0;              // p * p
@@ -91,8 +91,8 @@ inline StencilTerms stencil_terms(const double* F, std::ptrdiff_t centre, std::p
 // differences: centre, 6 face and 12 edge neighbours of the 3x3x3 block,
 // summed in this order.
 inline double stencil_sum(const StencilTerms& t, const PointStencil& s) {
-  return s.w0 * t.f0 + s.wxp * t.fxp + s.wxm * t.fxm + s.wyp * t.fyp + s.wym * t.fym + s.wzp * t.fzp +
-         s.wzm * t.fzm + s.wxy * t.exy + s.wxz * t.exz + s.wyz * t.eyz;
+  return s.w0 * t.f0 + s.wxp * t.fxp + s.wxm * t.fxm + s.wyp * t.fyp + s.wym * t.fym + s.wzp * t.fzp + s.wzm * t.fzm +
+         s.wxy * t.exy + s.wxz * t.exz + s.wyz * t.eyz;
 }
 
 // One component at the point: F is the component's full-grid array.

@@ -25,11 +25,15 @@ std::string help_text() {
          "       wavecalc_to_kaven --help       print this text\n"
          "       wavecalc_to_kaven --version    print the version\n"
          "\n"
-         "Reads   " + control + "   the control file (export names, symmetry keys,\n"
+         "Reads   " +
+         control +
+         "   the control file (export names, symmetry keys,\n"
          "                                map number and format, frequency, lengths,\n"
          "                                Fnorm, scale, output grid)\n"
          "        the E and H exports that the control file names\n"
-         "Writes  " + log + "   the log of the run\n"
+         "Writes  " +
+         log +
+         "   the log of the run\n"
          "        eh_VRQ.#NN              the field map, NN the map number\n"
          "Nothing goes to stdout; a warning, a stop or a file error is one line on stderr.\n"
          "Exit status: 0 map written, 1 input refused or run stopped, 2 file error.\n";

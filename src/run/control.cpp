@@ -72,8 +72,8 @@ void check_file_name(const std::string& name, const char* what, int line) {
 void check_control_values(const RunData& d) {
   if (d.Noz > kMaxNz || d.Nox > kMaxNxy || d.Noy > kMaxNxy) stop(" Output grid larger than max KAVEN grid ");
   if (d.Nox < 2 || d.Noy < 2 || d.Noz < 2) {
-    refuse("output grid of " + std::to_string(d.Nox) + " x " + std::to_string(d.Noy) + " x " +
-           std::to_string(d.Noz) + " nodes (control file line 14): every axis needs at least 2 nodes");
+    refuse("output grid of " + std::to_string(d.Nox) + " x " + std::to_string(d.Noy) + " x " + std::to_string(d.Noz) +
+           " nodes (control file line 14): every axis needs at least 2 nodes");
   }
   const std::int32_t keys[3] = {d.isymX, d.isymY, d.isymZ};
   const char* axis[3] = {"x", "y", "z"};
@@ -93,8 +93,9 @@ void check_control_values(const RunData& d) {
            " (control file line 12) must be a finite number");
   }
   if (d.Fnorm == 0) {
-    refuse("the field normalisation factor Fnorm is 0 (control file line 12): every value of the field map would be "
-           "0; Fnorm multiplies E and B as read (1 keeps them)");
+    refuse(
+        "the field normalisation factor Fnorm is 0 (control file line 12): every value of the field map would be "
+        "0; Fnorm multiplies E and B as read (1 keeps them)");
   }
 }
 

@@ -1,3 +1,5 @@
+// The case tables below are laid out by hand, one case a line.
+// clang-format off
 // The Maxwell check on small full grids with fields made slice by slice.
 //
 // Every slice is sampled exactly at a z node, where EB3D_APPR uses the nodes

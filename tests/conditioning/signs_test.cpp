@@ -48,24 +48,35 @@ TEST(SignCorrection, FirstMaximumOnTheAxis) {
     std::string max_line;
     const std::string& switched;
   } cases[] = {
-      {"negative inner peak", {-1, -3, -5, -2, -1},
-       "  1st Max of Ez: mxEz, mxsg =    5.00000000000000       -1.00000000000000     ", kE},
-      {"positive peak", {1, 2, 3, 1},
-       "  1st Max of Ez: mxEz, mxsg =    3.00000000000000        1.00000000000000     ", kB},
+      {"negative inner peak",
+       {-1, -3, -5, -2, -1},
+       "  1st Max of Ez: mxEz, mxsg =    5.00000000000000       -1.00000000000000     ",
+       kE},
+      {"positive peak",
+       {1, 2, 3, 1},
+       "  1st Max of Ez: mxEz, mxsg =    3.00000000000000        1.00000000000000     ",
+       kB},
       // Equal |Ez| at the first two nodes: the first node is the maximum.
-      {"plateau", {-2, 2, 5},
-       "  1st Max of Ez: mxEz, mxsg =    2.00000000000000       -1.00000000000000     ", kE},
+      {"plateau", {-2, 2, 5}, "  1st Max of Ez: mxEz, mxsg =    2.00000000000000       -1.00000000000000     ", kE},
       // Only the first local maximum counts.
-      {"later larger peak", {1, 2, 1, -10, -20, 0},
-       "  1st Max of Ez: mxEz, mxsg =    2.00000000000000        1.00000000000000     ", kB},
-      {"sign change on the way up", {0.5, -1.5, 2.5, 1},
-       "  1st Max of Ez: mxEz, mxsg =    2.50000000000000        1.00000000000000     ", kB},
+      {"later larger peak",
+       {1, 2, 1, -10, -20, 0},
+       "  1st Max of Ez: mxEz, mxsg =    2.00000000000000        1.00000000000000     ",
+       kB},
+      {"sign change on the way up",
+       {0.5, -1.5, 2.5, 1},
+       "  1st Max of Ez: mxEz, mxsg =    2.50000000000000        1.00000000000000     ",
+       kB},
       // Still rising at the last node: the last node is the maximum.
-      {"rising to the end", {-1, -2, -3},
-       "  1st Max of Ez: mxEz, mxsg =    3.00000000000000       -1.00000000000000     ", kE},
+      {"rising to the end",
+       {-1, -2, -3},
+       "  1st Max of Ez: mxEz, mxsg =    3.00000000000000       -1.00000000000000     ",
+       kE},
       // No field at the first maximum: no sign, taken as 0; B is reversed.
-      {"zero first maximum", {0, 0, 7},
-       "  1st Max of Ez: mxEz, mxsg =   0.000000000000000E+000  0.000000000000000E+000", kB},
+      {"zero first maximum",
+       {0, 0, 7},
+       "  1st Max of Ez: mxEz, mxsg =   0.000000000000000E+000  0.000000000000000E+000",
+       kB},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -75,9 +86,11 @@ TEST(SignCorrection, FirstMaximumOnTheAxis) {
     const std::vector<std::string> want = {c.max_line, c.switched, "  ------------------------------ "};
     EXPECT_EQ(log.lines, want);
     const bool E_switched = &c.switched == &kE;
-    for (const auto& [now, old] : {std::pair{&d.Ex, &before.Ex}, std::pair{&d.Ey, &before.Ey}, std::pair{&d.Ez, &before.Ez}})
+    for (const auto& [now, old] :
+         {std::pair{&d.Ex, &before.Ex}, std::pair{&d.Ey, &before.Ey}, std::pair{&d.Ez, &before.Ez}})
       EXPECT_TRUE(E_switched ? all_negated(*now, *old) : unchanged(*now, *old));
-    for (const auto& [now, old] : {std::pair{&d.Bx, &before.Bx}, std::pair{&d.By, &before.By}, std::pair{&d.Bz, &before.Bz}})
+    for (const auto& [now, old] :
+         {std::pair{&d.Bx, &before.Bx}, std::pair{&d.By, &before.By}, std::pair{&d.Bz, &before.Bz}})
       EXPECT_TRUE(E_switched ? unchanged(*now, *old) : all_negated(*now, *old));
   }
 }
@@ -96,8 +109,8 @@ TEST(SignCorrection, CompatibleSignsOnlyCloseTheBlock) {
   const RunData before = d;
   const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w, false); });
   EXPECT_EQ(log.lines, std::vector<std::string>{"  ------------------------------ "});
-  for (const auto& [now, old] : {std::pair{&d.Ex, &before.Ex}, std::pair{&d.Ez, &before.Ez}, std::pair{&d.Bx, &before.Bx},
-                                 std::pair{&d.By, &before.By}})
+  for (const auto& [now, old] : {std::pair{&d.Ex, &before.Ex}, std::pair{&d.Ez, &before.Ez},
+                                 std::pair{&d.Bx, &before.Bx}, std::pair{&d.By, &before.By}})
     EXPECT_TRUE(unchanged(*now, *old));
 }
 

@@ -238,7 +238,9 @@ TEST(BadInputE2E, FolderInPlaceOfTheLogOrTheMap) {
 TEST(BadInputE2E, BinaryAndOverlongContent) {
   // 50 bytes of an executable's header: one token of control bytes, shown as
   // its first 40 characters with '?' for each unprintable byte.
-  std::string binary = "\x7f" "ELF\x02\x01\x01";
+  std::string binary =
+      "\x7f"
+      "ELF\x02\x01\x01";
   binary += std::string(43, '\0');
   binary += "\n\xff\xfe\n";
   const std::string shown = "\"?ELF" + std::string(36, '?') + "...\"";
@@ -254,8 +256,7 @@ TEST(BadInputE2E, BinaryAndOverlongContent) {
        "unit 1 (wavecalc_to_kaven.dat): unexpected end of file after line 2", ""},
       {"megabyte token in the H export",
        [&](const fs::path& d) { set_line(d / "hfield.txt", 20, "2 0 1 0 " + long_token + " 2"); }, 2,
-       "unit 3 (hfield.txt), line 20: \"1" + std::string(39, '0') + "...\" is not a real number",
-       kLogToGridBlock},
+       "unit 3 (hfield.txt), line 20: \"1" + std::string(39, '0') + "...\" is not a real number", kLogToGridBlock},
   });
 }
 
@@ -308,35 +309,22 @@ TEST(BadInputE2E, ExportsOffTheirGridOrEachOther) {
        kLogToGridBlock},
       // Line 5 is node (1, 2, 2) at (0, 1, 1).
       {"missing H line",
-       [](const fs::path& d) {
-         edit_line(d / "hfield.txt", 5, [](auto& l, int i) { l.erase(l.begin() + i); });
-       },
-       1, "H export hfield.txt, line 5: the point (0, 1, 2)" + off + "(1, 2, 2) at (0, 1, 1)" + tail,
-       kLogToGridBlock},
-      {"repeated E line in place of the next",
-       [](const fs::path& d) { set_line(d / "efield.txt", 6, "0 1 1 0 0 2"); }, 1,
-       "E export efield.txt, line 6: the point (0, 1, 1)" + off + "(1, 2, 3) at (0, 1, 2)" + tail, kLogToGridBlock},
+       [](const fs::path& d) { edit_line(d / "hfield.txt", 5, [](auto& l, int i) { l.erase(l.begin() + i); }); }, 1,
+       "H export hfield.txt, line 5: the point (0, 1, 2)" + off + "(1, 2, 2) at (0, 1, 1)" + tail, kLogToGridBlock},
+      {"repeated E line in place of the next", [](const fs::path& d) { set_line(d / "efield.txt", 6, "0 1 1 0 0 2"); },
+       1, "E export efield.txt, line 6: the point (0, 1, 1)" + off + "(1, 2, 3) at (0, 1, 2)" + tail, kLogToGridBlock},
       {"two E lines swapped",
-       [](const fs::path& d) {
-         edit_line(d / "efield.txt", 11, [](auto& l, int i) { std::swap(l[i], l[i + 1]); });
-       },
-       1, "E export efield.txt, line 11: the point (1, 0, 2)" + off + "(2, 1, 2) at (1, 0, 1)" + tail,
-       kLogToGridBlock},
+       [](const fs::path& d) { edit_line(d / "efield.txt", 11, [](auto& l, int i) { std::swap(l[i], l[i + 1]); }); }, 1,
+       "E export efield.txt, line 11: the point (1, 0, 2)" + off + "(2, 1, 2) at (1, 0, 1)" + tail, kLogToGridBlock},
       // A line dropped from the E export changes the grid the scan finds:
       // in its first plane, or in a later one.
       {"missing E line in the first plane",
-       [](const fs::path& d) {
-         edit_line(d / "efield.txt", 5, [](auto& l, int i) { l.erase(l.begin() + i); });
-       },
-       1,
+       [](const fs::path& d) { edit_line(d / "efield.txt", 5, [](auto& l, int i) { l.erase(l.begin() + i); }); }, 1,
        "E export efield.txt: its first plane (lines 1 to 8) holds 8 points, not a whole number of rows of 3 points "
        "along z; the points do not form a regular grid",
        "*"},
       {"missing E line in the last plane",
-       [](const fs::path& d) {
-         edit_line(d / "efield.txt", 20, [](auto& l, int i) { l.erase(l.begin() + i); });
-       },
-       1,
+       [](const fs::path& d) { edit_line(d / "efield.txt", 20, [](auto& l, int i) { l.erase(l.begin() + i); }); }, 1,
        "E export efield.txt: 26 data lines are not a whole number of planes of 9 points (3 rows of 3 points along "
        "z); the export is truncated or has extra lines",
        "*"},
@@ -409,8 +397,7 @@ TEST(BadInputE2E, ControlValuesThatCannotDescribeAnElement) {
   const std::string above_0 = " must be a finite number above 0: ";
   expect_failures({
       {"element length NaN", [](const fs::path& d) { set_control(d, [](Control& c) { c.elen = "NaN"; }); }, 1,
-       "the element length L nan (control file line 10)" + above_0 + "the output grid spans z from -L/2 to L/2 cm",
-       ""},
+       "the element length L nan (control file line 10)" + above_0 + "the output grid spans z from -L/2 to L/2 cm", ""},
       {"aperture 0", [](const fs::path& d) { set_control(d, [](Control& c) { c.aper = "0"; }); }, 1,
        "the aperture R 0 (control file line 11)" + above_0 + "the output grid spans x and y from -R to R cm", ""},
       {"frequency below 0", [](const fs::path& d) { set_control(d, [](Control& c) { c.freq = "-1.3e9"; }); }, 1,
@@ -424,8 +411,7 @@ TEST(BadInputE2E, ControlValuesThatCannotDescribeAnElement) {
        "Fnorm multiplies E and B as read (1 keeps them)",
        ""},
       {"NUL in a file name",
-       [](const fs::path& d) { set_control(d, [](Control& c) { c.efile = std::string("efield.txt\0junk", 15); }); },
-       1,
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.efile = std::string("efield.txt\0junk", 15); }); }, 1,
        "the file name of the E-field export (control file line 3) \"efield.txt\\x00junk\" holds a NUL byte, which "
        "ends a file name: only the part before it would be opened",
        ""},
@@ -481,8 +467,8 @@ TEST(BadInputE2E, FieldsThatWouldGiveAWrongMap) {
        "the E export's scan found it); the export holds more points than that grid, so the E export is cut short "
        "or the two exports come from different runs",
        "*"},
-      {"points after a line that is not one",
-       [](const fs::path& d) { set_line(d / "efield.txt", 20, "2 0 1x 0 0 2"); }, 1,
+      {"points after a line that is not one", [](const fs::path& d) { set_line(d / "efield.txt", 20, "2 0 1x 0 0 2"); },
+       1,
        "E export efield.txt, line 21: a point follows line 20, which does not hold three numbers and so ended the "
        "points of the export; only a footer may follow them: correct line 20 or remove it",
        "*"},
@@ -508,7 +494,9 @@ TEST(BadInputE2E, FilesThatAreNoTextExports) {
        "files only",
        ""},
       {"a line of 5 MB",
-       [](const fs::path& d) { write_file(d / "hfield.txt", join(base_lines(false, 'H')) + std::string(5 << 20, '1')); },
+       [](const fs::path& d) {
+         write_file(d / "hfield.txt", join(base_lines(false, 'H')) + std::string(5 << 20, '1'));
+       },
        2,
        "unit 3 (hfield.txt), line 28: the line is longer than 4194304 bytes; no line of an export or of the control "
        "file comes near that length, so this is not such a file",
@@ -540,10 +528,7 @@ TEST(BadInputE2E, MessagesNameTheRealFault) {
        "wrong there, or the export is truncated",
        "*"},
       {"the last two lines swapped",
-       [](const fs::path& d) {
-         edit_line(d / "efield.txt", 26, [](auto& l, int i) { std::swap(l[i], l[i + 1]); });
-       },
-       1,
+       [](const fs::path& d) { edit_line(d / "efield.txt", 26, [](auto& l, int i) { std::swap(l[i], l[i + 1]); }); }, 1,
        "E export efield.txt: its last point (2, 2, 1) does not end a row and a plane as the first row and plane "
        "end, at z = 2 and y = 2; the grid's range is taken from the last point, so the last lines are out of order, "
        "or a line is missing or repeated near the end",
@@ -596,7 +581,8 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
        [](const fs::path& d) {
          for (const char* name : {"efield.txt", "hfield.txt"}) {
            edit_line(d / name, 1, [](auto& l, int) {
-             for (std::size_t i = 0; i < l.size(); ++i) l[i].replace(0, 1, (i == 9 ? "1.2" : l[i].substr(0, 1)) + "e40");
+             for (std::size_t i = 0; i < l.size(); ++i)
+               l[i].replace(0, 1, (i == 9 ? "1.2" : l[i].substr(0, 1)) + "e40");
            });
          }
        },
@@ -645,8 +631,7 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
        plain_form},
       {"CR LF exports", control, [](const auto& l) { return join(l, "\r\n"); }},
       {"byte-order mark on the exports", control, [](const auto& l) { return "\xEF\xBB\xBF" + join(l); }},
-      {"tab- and comma-separated exports", control,
-       [&](const auto& l) { return replace_all(join(l), " ", ",\t"); }},
+      {"tab- and comma-separated exports", control, [&](const auto& l) { return replace_all(join(l), " ", ",\t"); }},
       // Everything at once, as an editor on another system may leave it.
       {"CR LF, tabs and a byte-order mark in the control file, CR LF exports",
        "\xEF\xBB\xBF" + replace_all(replace_all(control, " ", "\t"), "\n", "\r\n"),

@@ -9,8 +9,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fcntl.h>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -59,8 +59,8 @@ TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
   const std::string of_its_own = ", which the run empties: give the export a name of its own";
   const struct {
     const char* name;
-    std::string options;                         // of the generator
-    std::function<void(const fs::path&)> make;   // after generating
+    std::string options;                        // of the generator
+    std::function<void(const fs::path&)> make;  // after generating
     std::string err;
   } cases[] = {
       {"E export named like the log", "--efile wavecalc_to_kaven.log", nullptr,
@@ -70,8 +70,7 @@ TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
        "H export eh_VRQ.#01 (control file line 4) is the same file as the field map eh_VRQ.#01 (control file line "
        "6), which the run replaces: give the export a name of its own or choose another file number"},
       {"log a link to the E export", "", [](const fs::path& d) { fs::create_symlink("pillbox_E.txt", d / kLog); },
-       "E export pillbox_E.txt (control file line 3) is the same file as the log wavecalc_to_kaven.log" +
-           of_its_own},
+       "E export pillbox_E.txt (control file line 3) is the same file as the log wavecalc_to_kaven.log" + of_its_own},
       {"log a second name of the control file", "",
        [](const fs::path& d) { fs::create_hard_link(d / "wavecalc_to_kaven.dat", d / kLog); },
        "the control file wavecalc_to_kaven.dat is the same file as the log wavecalc_to_kaven.log, which the run "

@@ -53,9 +53,24 @@ TEST(RunControlE2E, BadControlFilesAreFileErrors) {
     std::string err;
   } cases[] = {
       {"a\nb\ne\nh\n1 1 0\n", "unit 1 (wavecalc_to_kaven.dat): unexpected end of file after line 5"},
-      {[] { Control c; c.fnum = "1.0"; return c.text(); }(), "unit 1 (wavecalc_to_kaven.dat), line 6: \"1.0\" is not an integer"},
-      {[] { Control c; c.fmt = "zero"; return c.text(); }(), "unit 1 (wavecalc_to_kaven.dat), line 7: \"zero\" is not an integer"},
-      {[] { Control c; c.aper = "wide"; return c.text(); }(), "unit 1 (wavecalc_to_kaven.dat), line 11: \"wide\" is not a real number"},
+      {[] {
+         Control c;
+         c.fnum = "1.0";
+         return c.text();
+       }(),
+       "unit 1 (wavecalc_to_kaven.dat), line 6: \"1.0\" is not an integer"},
+      {[] {
+         Control c;
+         c.fmt = "zero";
+         return c.text();
+       }(),
+       "unit 1 (wavecalc_to_kaven.dat), line 7: \"zero\" is not an integer"},
+      {[] {
+         Control c;
+         c.aper = "wide";
+         return c.text();
+       }(),
+       "unit 1 (wavecalc_to_kaven.dat), line 11: \"wide\" is not a real number"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -82,12 +97,13 @@ TEST(RunControlE2E, LogStartsWithConstantsFirstLineAndReadingLine) {
   write_file(dir / "efield.txt", small_export(true));
   write_file(dir / "hfield.txt", small_export(true));
   run_converter(dir.path());
-  const std::string want = kConstantsBlock + crlf_lines({
-                               "  0.000000000000000E+000  0.000000000000000E+000  0.000000000000000E+000",
-                               "  0.000000000000000E+000  0.000000000000000E+000   2.00000000000000     ",
-                               "  0.000000000000000E+000  0.000000000000000E+000  0.000000000000000E+000",
-                               "  Reading real & imaginary field components ...",
-                           });
+  const std::string want =
+      kConstantsBlock + crlf_lines({
+                            "  0.000000000000000E+000  0.000000000000000E+000  0.000000000000000E+000",
+                            "  0.000000000000000E+000  0.000000000000000E+000   2.00000000000000     ",
+                            "  0.000000000000000E+000  0.000000000000000E+000  0.000000000000000E+000",
+                            "  Reading real & imaginary field components ...",
+                        });
   EXPECT_EQ(read_file(dir / "wavecalc_to_kaven.log").substr(0, want.size()), want);
 }
 

@@ -48,58 +48,65 @@ const std::string kTwo = "   2.00000000000000     ";
 
 // The log up to and including the output file name line.
 std::string log_up_to_file_name() {
-  return test::constants_log_block_1_3GHz() + crlf_lines({
-      // The first line of the E export: nine values, real and imaginary parts.
-      kMinusOne + kMinusOne + kZero,
-      kZero + kZero + "   1000000.00000000     ",
-      kZero + kZero + kZero,
-      "  Reading real & imaginary field components ...",
-      "  Input Grid parameters ",
-      "  Ximin, Ximax, dXi, Nix = " + kMinusOne + kOne,
-      kOne + "           3",
-      "  Yimin, Yimax, dYi, Niy = " + kMinusOne + kOne,
-      kOne + "           3",
-      "  Zimin, Zimax, dZi, Niz = " + kZero + kTwo,
-      kOne + "           3",
-      "  iord=          321",
-      "  ------------------------------ ",
-      "  Input symmetry code: isym=            0",
-      // z from 0 to 2 is centred on 0.
-      "  Centered Z: Zimin, Zimax= " + kMinusOne + kOne,
-      "  Full input grid ",
-      "  Ximin, Ximax, Nix = " + kMinusOne + kOne,
-      "           3",
-      "  Yimin, Yimax, Niy = " + kMinusOne + kOne,
-      "           3",
-      "  Zimin, Zimax, Niz = " + kMinusOne + kOne,
-      "           3",
-      "  ------------------------------ ",
-      "  Input Max E-field (MV/m)= " + kOne,
-      "  Input Max E-field on Axis (MV/m)= " + kOne,
-      "  Renomalized using Fnorm= " + kTwo,
-      "  ------------------------------ ",
-      "  Checking Maxwell Equations ... ",
-      " ",
-      // One slice (iz = 2, z = 0): no circulation, so I_H = 0 and the ratio is
-      // 0. I_E = -(eps0 omeg pi r^2 Ez0) 0.01 with r = 0.5 cm and
-      // Ez0 = 2e6/100 V/cm is -11.3603530...
-      "  iz, zz, I_H, I_E, ratio=     2" "  " "      0.000000" "  " "  0.000000E+00" "  " " -0.113604E+02"
-      "      0.000000",
-      " ",
-      "  avg_sRL1= " + kZero,
-      "  avg_rRL1= " + kZero,
-      "  max_rRL1= " + kZero,
-      "  min_rRL1= " + kZero,
-      " ",
-      "  ------------------------------ ",
-      "  Output grid parameters ",
-      "  Xmin, Xmax, Nox = " + kMinusOne + kOne + "           3",
-      "  Ymin, Ymax, Noy = " + kMinusOne + kOne + "           3",
-      "  Zmin, Zmax, Noz = " + kMinusOne + kOne + "           3",
-      "  ------------------------------ ",
-      "  Same symmetry and grid, No need for interpolation, Simply write the field ...",
-      "  Output field file name = eh_VRQ.#07",
-  });
+  return test::constants_log_block_1_3GHz() +
+         crlf_lines({
+             // The first line of the E export: nine values, real and imaginary parts.
+             kMinusOne + kMinusOne + kZero,
+             kZero + kZero + "   1000000.00000000     ",
+             kZero + kZero + kZero,
+             "  Reading real & imaginary field components ...",
+             "  Input Grid parameters ",
+             "  Ximin, Ximax, dXi, Nix = " + kMinusOne + kOne,
+             kOne + "           3",
+             "  Yimin, Yimax, dYi, Niy = " + kMinusOne + kOne,
+             kOne + "           3",
+             "  Zimin, Zimax, dZi, Niz = " + kZero + kTwo,
+             kOne + "           3",
+             "  iord=          321",
+             "  ------------------------------ ",
+             "  Input symmetry code: isym=            0",
+             // z from 0 to 2 is centred on 0.
+             "  Centered Z: Zimin, Zimax= " + kMinusOne + kOne,
+             "  Full input grid ",
+             "  Ximin, Ximax, Nix = " + kMinusOne + kOne,
+             "           3",
+             "  Yimin, Yimax, Niy = " + kMinusOne + kOne,
+             "           3",
+             "  Zimin, Zimax, Niz = " + kMinusOne + kOne,
+             "           3",
+             "  ------------------------------ ",
+             "  Input Max E-field (MV/m)= " + kOne,
+             "  Input Max E-field on Axis (MV/m)= " + kOne,
+             "  Renomalized using Fnorm= " + kTwo,
+             "  ------------------------------ ",
+             "  Checking Maxwell Equations ... ",
+             " ",
+             // One slice (iz = 2, z = 0): no circulation, so I_H = 0 and the ratio is
+             // 0. I_E = -(eps0 omeg pi r^2 Ez0) 0.01 with r = 0.5 cm and
+             // Ez0 = 2e6/100 V/cm is -11.3603530...
+             "  iz, zz, I_H, I_E, ratio=     2"
+             "  "
+             "      0.000000"
+             "  "
+             "  0.000000E+00"
+             "  "
+             " -0.113604E+02"
+             "      0.000000",
+             " ",
+             "  avg_sRL1= " + kZero,
+             "  avg_rRL1= " + kZero,
+             "  max_rRL1= " + kZero,
+             "  min_rRL1= " + kZero,
+             " ",
+             "  ------------------------------ ",
+             "  Output grid parameters ",
+             "  Xmin, Xmax, Nox = " + kMinusOne + kOne + "           3",
+             "  Ymin, Ymax, Noy = " + kMinusOne + kOne + "           3",
+             "  Zmin, Zmax, Noz = " + kMinusOne + kOne + "           3",
+             "  ------------------------------ ",
+             "  Same symmetry and grid, No need for interpolation, Simply write the field ...",
+             "  Output field file name = eh_VRQ.#07",
+         });
 }
 
 TEST(WholeRunE2E, LogAndFieldMapOfACopiedGrid) {
@@ -111,13 +118,14 @@ TEST(WholeRunE2E, LogAndFieldMapOfACopiedGrid) {
   EXPECT_EQ(r.err,
             "wavecalc_to_kaven: warning: the Maxwell check compared E with B in no slice: the circulation of B on "
             "the circle r = aper/2 = 0.5 cm is 0 in every slice\n");
-  const std::string want = log_up_to_file_name() + crlf_lines({
-                                                       "  Element Length & Aperture = " + kTwo + kOne,
-                                                       "  Symmetry Keys: X, Y, Z =            0           0           0",
-                                                       "  Field X limits = " + kMinusOne + kOne,
-                                                       "  Field Y limits = " + kMinusOne + kOne,
-                                                       "  Field Z limits = " + kMinusOne + kOne,
-                                                   });
+  const std::string want =
+      log_up_to_file_name() + crlf_lines({
+                                  "  Element Length & Aperture = " + kTwo + kOne,
+                                  "  Symmetry Keys: X, Y, Z =            0           0           0",
+                                  "  Field X limits = " + kMinusOne + kOne,
+                                  "  Field Y limits = " + kMinusOne + kOne,
+                                  "  Field Z limits = " + kMinusOne + kOne,
+                              });
   EXPECT_EQ(read_file(dir / "wavecalc_to_kaven.log"), want);
 
   const auto map = test::read_format0(dir / "eh_VRQ.#07");

@@ -80,8 +80,9 @@ TEST(FieldInput, EveryLoopOrderLayoutAndLineFormFillsTheSameNodes) {
         FieldRun run;
         run.d.icplx = icplx;
         run.d.scale = 0.1;
-        run.write_exports(form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values); }))),
-                          form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values, kH); }))));
+        run.write_exports(
+            form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values); }))),
+            form(join(export_lines(g, iord, [&](const Node& n) { return field_values(n, values, kH); }))));
         scan_input_grid(run.d, run.log, run.exports());
         const RunData& d = run.d;
         EXPECT_EQ(d.iord, iord);
@@ -212,8 +213,7 @@ TEST(FieldInput, TheFirstFaultInReadingOrderIsReported) {
          set_token(l[3999], 0, "0.1");
          set_token(l[3998], 3, "?");
        },
-       kExitFileError,
-       "unit 3 (hfield.txt), line 3999:"},
+       kExitFileError, "unit 3 (hfield.txt), line 3999:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

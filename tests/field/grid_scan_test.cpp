@@ -1,3 +1,5 @@
+// The case tables below are laid out by hand, one case a line.
+// clang-format off
 // The grid scan of the E export: the log block, and the exports it refuses.
 // Loop orders and line forms are tested with the reading pass.
 #include <array>

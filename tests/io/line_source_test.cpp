@@ -83,7 +83,8 @@ TEST(LineSource, StartAtAnOffsetAndLineOffsets) {
 TEST(LineSource, OpenFailuresNameUnitAndFile) {
   test::TempDir dir;
   const std::string missing = (dir / "nope.txt").string();
-  EXPECT_RUN_ERROR(LineSource(2, missing), kExitFileError, "wavecalc_to_kaven: unit 2 (" + missing + "): file not found");
+  EXPECT_RUN_ERROR(LineSource(2, missing), kExitFileError,
+                   "wavecalc_to_kaven: unit 2 (" + missing + "): file not found");
   EXPECT_RUN_ERROR(LineSource(3, dir.path().string()), kExitFileError,
                    "wavecalc_to_kaven: unit 3 (" + dir.path().string() + "): is a folder, not a file");
 }

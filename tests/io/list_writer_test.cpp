@@ -53,17 +53,14 @@ TEST_F(ListWriterTest, EightyColumnsAndWrapping) {
   EXPECT_EQ(six.substr(48, 26), third + "\r\n");
 
   // A text, three doubles and an integer: the third double starts line 2 in column 1.
-  const std::string grid = written([](ListWriter& w) {
-    w.record(" Ximin, Ximax, dXi, Nix = ", 0.0, 0.1, 0.1, std::int32_t{2});
-  });
+  const std::string grid =
+      written([](ListWriter& w) { w.record(" Ximin, Ximax, dXi, Nix = ", 0.0, 0.1, 0.1, std::int32_t{2}); });
   EXPECT_EQ(grid, "  Ximin, Ximax, dXi, Nix = " + blanks(2) + "0.000000000000000E+000" + blanks(2) +
                       "0.100000000000000" + blanks(5) + "\r\n" + blanks(2) + "0.100000000000000" + blanks(5) +
                       blanks(11) + "2\r\n");
 
   // A number, then a text that no longer fits: the text starts a new line with its blank.
-  const std::string wrapped = written([](ListWriter& w) {
-    w.record(1.0, 2.0, 3.0, " a text of twelve");
-  });
+  const std::string wrapped = written([](ListWriter& w) { w.record(1.0, 2.0, 3.0, " a text of twelve"); });
   EXPECT_EQ(wrapped.substr(72), " \r\n  a text of twelve\r\n");
 }
 

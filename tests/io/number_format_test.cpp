@@ -142,8 +142,8 @@ TEST(EditDescriptor, FixedPointF14_6) {
     const char* want;
   } cases[] = {
       {0.0, "      0.000000"},
-      {-0.0, "      0.000000"},      // negative zero has no sign
-      {-1e-9, "     -0.000000"},     // below zero: the sign stays
+      {-0.0, "      0.000000"},   // negative zero has no sign
+      {-1e-9, "     -0.000000"},  // below zero: the sign stays
       {1e-9, "      0.000000"},
       {1.5, "      1.500000"},
       {-12.345678, "    -12.345678"},

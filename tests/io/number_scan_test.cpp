@@ -16,10 +16,20 @@ TEST(ParseReal, AcceptsDecimalExponentAndFortranForms) {
     const char* text;
     double want;
   } cases[] = {
-      {"1", 1.0},          {"-2.5", -2.5},       {"+3.25", 3.25},     {".5", 0.5},
-      {"5.", 5.0},         {"1e3", 1000.0},      {"1E-3", 1e-3},      {"1.5D+02", 150.0},
-      {"2.0d-1", 0.2},     {"-1.0D0", -1.0},     {"1.5-300", 1.5e-300}, {"2.5+10", 2.5e10},
-      {"+1.0E+00", 1.0},   {"0.29979245800000E+09", 299792458.0},
+      {"1", 1.0},
+      {"-2.5", -2.5},
+      {"+3.25", 3.25},
+      {".5", 0.5},
+      {"5.", 5.0},
+      {"1e3", 1000.0},
+      {"1E-3", 1e-3},
+      {"1.5D+02", 150.0},
+      {"2.0d-1", 0.2},
+      {"-1.0D0", -1.0},
+      {"1.5-300", 1.5e-300},
+      {"2.5+10", 2.5e10},
+      {"+1.0E+00", 1.0},
+      {"0.29979245800000E+09", 299792458.0},
   };
   for (const auto& c : cases) {
     double v = 0;
@@ -80,8 +90,8 @@ TEST(ScanReal, PlainAndGeneralTokensWithinALine) {
       {"42\t", 2, true, true, 42.0},
       {"1e5 ", 3, true, true, 1e5},
       {"12345678901234567890", 20, false, true, 12345678901234567890.0},  // 20 digits
-      {"1.5E-30", 7, false, true, 1.5e-30},                                 // 10^-31: beyond one exact division
-      {"1.5D+02 x", 7, false, true, 150.0},                                 // Fortran exponent letter
+      {"1.5E-30", 7, false, true, 1.5e-30},                               // 10^-31: beyond one exact division
+      {"1.5D+02 x", 7, false, true, 150.0},                               // Fortran exponent letter
       {"+2.5", 4, false, true, 2.5},
       {".5", 2, false, true, 0.5},
       {"5.", 2, false, true, 5.0},

@@ -1,3 +1,5 @@
+// The case tables below are laid out by hand, one case a line.
+// clang-format off
 // EB3D_APPR: second-order interpolation in the full-grid arrays.
 #include <gtest/gtest.h>
 

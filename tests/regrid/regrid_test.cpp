@@ -1,3 +1,5 @@
+// The case tables below are laid out by hand, one case a line.
+// clang-format off
 // Output grid, its log block, and the choice between copy and interpolation.
 #include <gtest/gtest.h>
 

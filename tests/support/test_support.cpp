@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
   static std::mt19937_64 rng{std::random_device{}()};
   for (;;) {
-    path_ = fs::temp_directory_path() / ("wk_test_" + std::to_string(::getpid()) + "_" + std::to_string(rng() % 1000000007));
+    path_ = fs::temp_directory_path() /
+            ("wk_test_" + std::to_string(::getpid()) + "_" + std::to_string(rng() % 1000000007));
     std::error_code ec;
     if (fs::create_directory(path_, ec)) return;
   }
@@ -101,7 +102,8 @@ std::string join(const std::vector<std::string>& lines, std::string_view eol) {
 }
 
 std::string replace_all(std::string s, std::string_view from, std::string_view to) {
-  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
   return s;
 }
 
@@ -149,8 +151,8 @@ RunResult run_converter(const fs::path& dir, const std::string& shell_prefix, co
   const TempDir streams;
   const fs::path out = streams / "stdout.txt";
   const fs::path err = streams / "stderr.txt";
-  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' " + args +
-                          " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
+  const std::string cmd = "cd '" + dir.string() + "' && " + shell_prefix + " '" + WK_EXECUTABLE + "' " + args + " >'" +
+                          out.string() + "' 2>'" + err.string() + "' </dev/null";
   const int rc = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);

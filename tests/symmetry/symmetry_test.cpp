@@ -160,8 +160,14 @@ TEST(SymmetryCompletion, EveryCodeMirrorsEveryComponentWithItsFactor) {
   for (const CodeRow& row : kCodes) {
     // Different counts per axis, so that a mixed-up axis cannot pass.
     const int kz = row.isym % 10;
-    const Export e{.kx = row.isym / 100, .ky = row.isym / 10 % 10, .kz = kz, .nx = 3, .ny = 4, .nz = 2,
-                   .ymax = 3, .zmin = kz ? 0.0 : -1.0};
+    const Export e{.kx = row.isym / 100,
+                   .ky = row.isym / 10 % 10,
+                   .kz = kz,
+                   .nx = 3,
+                   .ny = 4,
+                   .nz = 2,
+                   .ymax = 3,
+                   .zmin = kz ? 0.0 : -1.0};
     RunData d = make_export(e);
     complete(d);
     SCOPED_TRACE("isym " + std::to_string(row.isym));
@@ -190,8 +196,14 @@ TEST(SymmetryCompletion, LargeGridsMirrorEveryNodeToo) {
     const CodeRow& row =
         *std::find_if(std::begin(kCodes), std::end(kCodes), [&](const CodeRow& r) { return r.isym == isym; });
     const int kz = isym % 10;
-    const Export e{.kx = isym / 100, .ky = isym / 10 % 10, .kz = kz, .nx = 5, .ny = 4, .nz = 2000,
-                   .ymax = 3, .zmin = kz ? 0.0 : -1.0};
+    const Export e{.kx = isym / 100,
+                   .ky = isym / 10 % 10,
+                   .kz = kz,
+                   .nx = 5,
+                   .ny = 4,
+                   .nz = 2000,
+                   .ymax = 3,
+                   .zmin = kz ? 0.0 : -1.0};
     RunData d = make_export(e);
     complete(d);
     SCOPED_TRACE("isym " + std::to_string(isym));
@@ -208,12 +220,27 @@ TEST(SymmetryCompletion, MirroredXAxisOfThreeNodes) {
     Export e;
     int pattern[6][5];
   } cases[] = {
-      {{.kx = 1}, {{-3, -2, 1, 2, 3}, {3, 2, 1, 2, 3}, {3, 2, 1, 2, 3},  //
-                   {3, 2, 1, 2, 3}, {-3, -2, 1, 2, 3}, {-3, -2, 1, 2, 3}}},
-      {{.kx = 1, .xmin = 0.5}, {{-3, -2, 1, 2, 3}, {3, 2, 1, 2, 3}, {3, 2, 1, 2, 3},  //
-                                {3, 2, 1, 2, 3}, {-3, -2, 1, 2, 3}, {-3, -2, 1, 2, 3}}},
-      {{.kx = 2}, {{3, 2, 1, 2, 3}, {-3, -2, 1, 2, 3}, {-3, -2, 1, 2, 3},  //
-                   {-3, -2, 1, 2, 3}, {3, 2, 1, 2, 3}, {3, 2, 1, 2, 3}}},
+      {{.kx = 1},
+       {{-3, -2, 1, 2, 3},
+        {3, 2, 1, 2, 3},
+        {3, 2, 1, 2, 3},  //
+        {3, 2, 1, 2, 3},
+        {-3, -2, 1, 2, 3},
+        {-3, -2, 1, 2, 3}}},
+      {{.kx = 1, .xmin = 0.5},
+       {{-3, -2, 1, 2, 3},
+        {3, 2, 1, 2, 3},
+        {3, 2, 1, 2, 3},  //
+        {3, 2, 1, 2, 3},
+        {-3, -2, 1, 2, 3},
+        {-3, -2, 1, 2, 3}}},
+      {{.kx = 2},
+       {{3, 2, 1, 2, 3},
+        {-3, -2, 1, 2, 3},
+        {-3, -2, 1, 2, 3},  //
+        {-3, -2, 1, 2, 3},
+        {3, 2, 1, 2, 3},
+        {3, 2, 1, 2, 3}}},
   };
   for (const auto& t : cases) {
     RunData d = make_export(t.e);

@@ -298,10 +298,10 @@ class BlockWriter {
 
  private:
   void flush() {
-    const bool written = len_ == 0 || (gz_ ? gzwrite(gz_, buf_.data(), static_cast<unsigned>(len_)) == static_cast<int>(len_)
-                                            : std::fwrite(buf_.data(), 1, len_, f_) == len_);
-    if (!written)
-      throw std::runtime_error("cannot write " + path_.string() + ": " + std::strerror(errno));
+    const bool written =
+        len_ == 0 || (gz_ ? gzwrite(gz_, buf_.data(), static_cast<unsigned>(len_)) == static_cast<int>(len_)
+                          : std::fwrite(buf_.data(), 1, len_, f_) == len_);
+    if (!written) throw std::runtime_error("cannot write " + path_.string() + ": " + std::strerror(errno));
     len_ = 0;
     line_start_ = 0;
   }
