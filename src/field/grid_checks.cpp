@@ -40,22 +40,22 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
            end_line + " or remove it");
   }
   const char* fast = kAxisName[r.fast];
-  if (r.C2 % r.C1 != 0) {
-    refuse(file + "its first plane (lines 1 to " + std::to_string(r.C2) + ") holds " + std::to_string(r.C2) +
-           " points, not a whole number of rows of " + std::to_string(r.C1) + " points along " + fast +
-           "; the points do not form a regular grid");
+  if (r.plane_points % r.row_points != 0) {
+    refuse(file + "its first plane (lines 1 to " + std::to_string(r.plane_points) + ") holds " +
+           std::to_string(r.plane_points) + " points, not a whole number of rows of " + std::to_string(r.row_points) +
+           " points along " + fast + "; the points do not form a regular grid");
   }
-  const std::string planes = " a whole number of planes of " + std::to_string(r.C2) + " points (" +
-                             std::to_string(r.count[r.mid]) + " rows of " + std::to_string(r.C1) + " points along " +
-                             fast + ")";
-  if (r.N % r.C2 != 0 && r.end_line != 0) {
-    refuse(name + ", " + end_line + ": the line does not hold three numbers, and the " + std::to_string(r.N) +
+  const std::string planes = " a whole number of planes of " + std::to_string(r.plane_points) + " points (" +
+                             std::to_string(r.count[r.mid]) + " rows of " + std::to_string(r.row_points) +
+                             " points along " + fast + ")";
+  if (r.points % r.plane_points != 0 && r.end_line != 0) {
+    refuse(name + ", " + end_line + ": the line does not hold three numbers, and the " + std::to_string(r.points) +
            " points before it are not" + planes +
            ", so it is no footer: a point is written wrong there, or the "
            "export is truncated");
   }
-  if (r.N % r.C2 != 0) {
-    refuse(file + std::to_string(r.N) + " data lines are not" + planes +
+  if (r.points % r.plane_points != 0) {
+    refuse(file + std::to_string(r.points) + " data lines are not" + planes +
            "; the export is truncated or has extra lines");
   }
   // Every row ends at the same fast coordinate and every plane at the same
@@ -63,7 +63,7 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   // it, so a last point out of place would put every node wrong.
   const int mid = r.mid;
   const double row_tol =
-      r.C1 > 1 ? std::fabs(r.row_end[r.fast] - r.first[r.fast]) / static_cast<double>(r.C1 - 1) / 4 : 0;
+      r.row_points > 1 ? std::fabs(r.row_end[r.fast] - r.first[r.fast]) / static_cast<double>(r.row_points - 1) / 4 : 0;
   const double plane_tol =
       r.count[mid] > 1 ? std::fabs(r.plane_end[mid] - r.first[mid]) / static_cast<double>(r.count[mid] - 1) / 4 : 0;
   if (!(std::fabs(r.last[r.fast] - r.row_end[r.fast]) <= row_tol) ||

@@ -98,7 +98,7 @@ void scan(InputText& e_text, ScanResult& r) {
     copy_point(cur, r.row_end);
     read_point(in, cur, no_row_end);
   }
-  r.C1 = n;
+  r.row_points = n;
 
   const int mid = cur[other1] != first[other1] ? other1 : other2;
   const int slow = mid == other1 ? other2 : other1;
@@ -117,7 +117,7 @@ void scan(InputText& e_text, ScanResult& r) {
     copy_point(cur, r.plane_end);
     read_point(in, cur, no_plane_end);
   }
-  r.C2 = n;
+  r.plane_points = n;
 
   r.iord += 3 * kDigitPlace[slow];
   r.step[slow] = cur[slow] - first[slow];
@@ -125,20 +125,20 @@ void scan(InputText& e_text, ScanResult& r) {
   // Scan 3: to the end of the file, or to the first line that is not three
   // numbers (a footer); the lines after it are not looked at.
   const ScanEnd end = count_to_end(e_text, in, n + 1, cur);
-  r.N = end.n;
+  r.points = end.n;
   r.end_line = end.end_line;
   r.point_after = end.point_after;
   for (int a = 0; a < 3; ++a) {
     if (!std::isfinite(cur[a])) {
       refuse_coordinate(
-          field_detail::export_name('E', e_text.path()) + ": its last point (point " + std::to_string(r.N) + ")", a,
-          cur[a]);
+          field_detail::export_name('E', e_text.path()) + ": its last point (point " + std::to_string(r.points) + ")",
+          a, cur[a]);
     }
   }
 
-  r.count[fast] = r.C1;
-  r.count[mid] = r.C2 / r.C1;
-  r.count[slow] = r.N / r.C2;
+  r.count[fast] = r.row_points;
+  r.count[mid] = r.plane_points / r.row_points;
+  r.count[slow] = r.points / r.plane_points;
 }
 
 }  // namespace field_detail

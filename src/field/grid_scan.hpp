@@ -17,11 +17,13 @@ struct ScanResult {
   double first[3] = {0, 0, 0};      // coordinates of line 1
   double last[3] = {0, 0, 0};       // coordinates of the last line read
   double step[3] = {0, 0, 0};       // first change of each coordinate
-  double row_end[3] = {0, 0, 0};    // the last point of the first row (line C1)
-  double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line C2)
+  double row_end[3] = {0, 0, 0};    // the last point of the first row (line row_points)
+  double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line plane_points)
   std::int32_t iord = 0;
   int fast = 0, mid = 0, slow = 0;
-  long C1 = 0, C2 = 0, N = 0;  // points per row, per plane, in the file
+  long row_points = 0;    // points of the first row
+  long plane_points = 0;  // points of the first plane
+  long points = 0;        // points in the file
   long count[3] = {0, 0, 0};
   long end_line = 0;     // the line, not a point, that ended scan 3 (0: the end of the file)
   long point_after = 0;  // the first later line that starts with a point (0: none)
