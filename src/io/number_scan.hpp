@@ -50,7 +50,7 @@ struct PlainReal {
   bool negative = false;
 };
 
-namespace number_detail {
+namespace io_detail {
 
 inline unsigned digit_value(char c) { return static_cast<unsigned>(c - '0'); }
 
@@ -79,17 +79,17 @@ inline const char* read_digits(const char* p, const char* end, std::uint64_t& m)
   return p;
 }
 
-}  // namespace number_detail
+}  // namespace io_detail
 
 // The end of the plain real at p, with its parts in r, or nullptr when the
 // token at p has another form.
 inline const char* scan_plain_real(const char* p, const char* end, PlainReal& r) {
-  using number_detail::digit_value;
+  using io_detail::digit_value;
   r.negative = p < end && *p == '-';
   if (r.negative) ++p;
   std::uint64_t m = 0;
   const char* const int_start = p;
-  p = number_detail::read_digits(p, end, m);
+  p = io_detail::read_digits(p, end, m);
   const long int_digits = p - int_start;
   if (int_digits == 0 || int_digits > 19) return nullptr;
   long frac_digits = 0;
@@ -98,10 +98,10 @@ inline const char* scan_plain_real(const char* p, const char* end, PlainReal& r)
     if (end - p > 19 - int_digits) {
       // Never more digits than m can take: a longer fraction is not plain.
       const char* const stop = p + (19 - int_digits) + 1;
-      p = number_detail::read_digits(p, stop, m);
+      p = io_detail::read_digits(p, stop, m);
       if (p == stop) return nullptr;
     } else {
-      p = number_detail::read_digits(p, end, m);
+      p = io_detail::read_digits(p, end, m);
     }
     frac_digits = p - frac_start;
     if (frac_digits == 0) return nullptr;
