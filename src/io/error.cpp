@@ -42,13 +42,13 @@ std::string quote_token(std::string_view token) {
 
 std::string shown_name(std::string_view name) {
   bool plain = true;
-  for (const char c : name) plain &= static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+  for (const char c : name) plain &= static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f;
   if (plain) return std::string(name);
   static const char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (const char c : name) {
     const unsigned char ch = static_cast<unsigned char>(c);
-    if (ch < 0x20 || ch == 0x7f) {
+    if (ch < 0x20 || ch >= 0x7f) {
       out += "\\x";
       out += kHex[ch >> 4];
       out += kHex[ch & 0xf];

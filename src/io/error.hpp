@@ -47,9 +47,10 @@ class RunError : public std::runtime_error {
 std::string quote_token(std::string_view token);
 
 // A file name as a message shows it: as it stands when every byte is
-// printable, otherwise in double quotes with each control byte written as
+// printable ASCII, otherwise in double quotes with each other byte written as
 // \xHH (and '"' and a backslash preceded by a backslash), so that a name
-// cannot move the cursor, ring the bell or hide part of the message.
+// cannot move the cursor, ring the bell or hide part of the message (bytes
+// from 0x80 up included: some terminals take 0x9b for a control sequence).
 std::string shown_name(std::string_view name);
 
 // A number in a message: up to ten significant digits, so that a value
