@@ -31,7 +31,8 @@ bool replay(const std::filesystem::path& file) {
 int main(int argc, char** argv) {
   std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path arg(argv[i]);
+    // Absolute, since a target may change the working folder as the converter's run does.
+    const std::filesystem::path arg = std::filesystem::absolute(argv[i]);
     if (std::filesystem::is_directory(arg)) {
       for (const auto& entry : std::filesystem::directory_iterator(arg))
         if (entry.is_regular_file()) files.push_back(entry.path());
