@@ -172,7 +172,7 @@ void scan_input_grid(RunData& d, ListWriter& log, Exports& exports) {
   log.record(" Yimin, Yimax, dYi, Niy = ", d.Yimin, d.Yimax, d.dYi, d.Niy);
   log.record(" Zimin, Zimax, dZi, Niz = ", d.Zimin, d.Zimax, d.dZi, d.Niz);
   log.record(" iord= ", d.iord);
-  log.record(" ------------------------------ ");
+  log.record(kLogSeparator);
 
   field_detail::refuse_unusable_grid(d, r);
 }
