@@ -153,21 +153,27 @@ void expect_mirrored(const RunData& d, const Export& e, const CodeRow& row) {
   }
 }
 
+// An export of nx x 4 x nz points, y up to 3, with the keys of the code isym;
+// z starts on its plane when it is mirrored and at -1 otherwise.
+Export export_with_keys(int isym, int nx, int nz) {
+  const int kz = isym % 10;
+  return Export{.kx = isym / 100,
+                .ky = isym / 10 % 10,
+                .kz = kz,
+                .nx = nx,
+                .ny = 4,
+                .nz = nz,
+                .ymax = 3,
+                .zmin = kz ? 0.0 : -1.0};
+}
+
 // Every node of the full grid, for every code: the source node and the sign
 // of each component. Nodes on a plane take the exported value with factor +1
 // (never zero); in a quadrant mirrored across two planes two factors -1 meet.
 TEST(SymmetryCompletion, EveryCodeMirrorsEveryComponentWithItsFactor) {
   for (const CodeRow& row : kCodes) {
     // Different counts per axis, so that a mixed-up axis cannot pass.
-    const int kz = row.isym % 10;
-    const Export e{.kx = row.isym / 100,
-                   .ky = row.isym / 10 % 10,
-                   .kz = kz,
-                   .nx = 3,
-                   .ny = 4,
-                   .nz = 2,
-                   .ymax = 3,
-                   .zmin = kz ? 0.0 : -1.0};
+    const Export e = export_with_keys(row.isym, 3, 2);
     RunData d = make_export(e);
     complete(d);
     SCOPED_TRACE("isym " + std::to_string(row.isym));
@@ -195,15 +201,7 @@ TEST(SymmetryCompletion, LargeGridsMirrorEveryNodeToo) {
   for (int isym : {111, 222, 120}) {
     const CodeRow& row =
         *std::find_if(std::begin(kCodes), std::end(kCodes), [&](const CodeRow& r) { return r.isym == isym; });
-    const int kz = isym % 10;
-    const Export e{.kx = isym / 100,
-                   .ky = isym / 10 % 10,
-                   .kz = kz,
-                   .nx = 5,
-                   .ny = 4,
-                   .nz = 2000,
-                   .ymax = 3,
-                   .zmin = kz ? 0.0 : -1.0};
+    const Export e = export_with_keys(isym, 5, 2000);
     RunData d = make_export(e);
     complete(d);
     SCOPED_TRACE("isym " + std::to_string(isym));
