@@ -106,9 +106,15 @@ void OutFile::fail(std::string_view what, int err) {
   file_error(unit_, path_, 0, text);
 }
 
+// Bytes handed to one write(2). A single write of tens of megabytes into the
+// page cache costs several times what the same bytes cost in pieces of a few
+// hundred kilobytes (measured: 240 MB in 40 MB writes 0.7-0.9 s, in 256 KB
+// writes 0.06 s).
+constexpr std::size_t kWritePiece = std::size_t{1} << 18;
+
 void OutFile::drain(const char* data, std::size_t n) {
   while (n > 0) {
-    const ssize_t w = ::write(fd_, data, n);
+    const ssize_t w = ::write(fd_, data, n < kWritePiece ? n : kWritePiece);
     if (w < 0) {
       if (errno == EINTR) continue;
       fail("write error", errno);
