@@ -96,13 +96,16 @@ FreeFormReader::Status FreeFormReader::try_reals(double* out, int n) {
 
 FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, double* out, int n) {
   int got = 0;
+  // The fast path may look past the line, up to the end of the text.
+  const char* const readable = src_.text_end();
+  int frac = frac_;
   for (;;) {
     const char* p = line.data();
     const char* const end = p + line.size();
     while (got < n) {
       while (p < end && is_separator(*p)) ++p;
       if (p == end) break;
-      if (const char* q = parse_plain_real(p, end, out[got])) {
+      if (const char* q = parse_scientific_real(p, end, readable, out[got], frac)) {
         p = q;
         ++got;
         continue;
@@ -112,13 +115,19 @@ FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, dou
       p = scan_real(p, end, out[got], ok);
       if (!ok) {
         bad_token_ = std::string_view(start, static_cast<std::size_t>(p - start));
+        frac_ = frac;
         return Status::bad_value;
       }
       ++got;
     }
-    if (got >= n) return Status::ok;
-    if (!src_.next_line(line)) return Status::end_of_file;
+    if (got >= n) break;
+    if (!src_.next_line(line)) {
+      frac_ = frac;
+      return Status::end_of_file;
+    }
   }
+  frac_ = frac;
+  return Status::ok;
 }
 
 void FreeFormReader::reals(double* out, int n) {

@@ -57,6 +57,8 @@ class LineSource {
   long line_number() const { return line_number_; }
   int unit() const { return text_->unit(); }
   const std::string& path() const { return text_->path(); }
+  // The end of the text: the bytes from a line's start to here may be read.
+  const char* text_end() const { return data_ + size_; }
 
   // A file-layer error at the current line.
   [[noreturn]] void fail(std::string_view what) const;
@@ -109,6 +111,7 @@ class FreeFormReader {
  private:
   LineSource& src_;
   std::string_view bad_token_;
+  int frac_ = 10;  // fraction digits of the last number in the solvers' layout
 };
 
 }  // namespace wk

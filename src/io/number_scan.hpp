@@ -79,12 +79,107 @@ inline const char* read_digits(const char* p, const char* end, std::uint64_t& m)
   return p;
 }
 
+// One bit set (the byte's top bit) in every byte of w that is no ASCII
+// digit, the byte at the lowest address first (a little-endian load).
+inline std::uint64_t not_digit_bytes(std::uint64_t w) {
+  // A byte is a digit when its high nibble is 3 and adding 6 leaves it 3. A
+  // carry out of a byte comes only from a byte that is no digit, and only
+  // changes the bytes after it.
+  const std::uint64_t other = ((w & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u) |
+                              (((w + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u);
+  // Each byte of `other` is 0 or has a bit set in its high nibble.
+  return ((other & 0xF0F0F0F0F0F0F0F0u) + 0x7070707070707070u) & 0x8080808080808080u;
+}
+
+// The count of ASCII digits that start the eight bytes of w.
+inline int leading_digits(std::uint64_t w) {
+  const std::uint64_t other = not_digit_bytes(w);
+  return other == 0 ? 8 : std::countr_zero(other) / 8;
+}
+
+// The value of the first k (1 to 8) digit bytes of w, the first the most
+// significant: the digits move to the top of the word behind zeros, then
+// pairs, quads and the eight are combined.
+inline std::uint64_t digits_value(std::uint64_t w, int k) {
+  std::uint64_t chunk = (w & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - k));
+  chunk = (chunk * 2561) >> 8;
+  chunk = ((chunk & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
+  chunk = ((chunk & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32;
+  return chunk & 0xFFFFFFFFu;
+}
+
+// Bytes the scientific fast path may look at from the start of a token,
+// whether or not they belong to the token.
+inline constexpr long kScientificReach = 24;
+
+// The layout solvers write, [-]D.F...FE+XX (or e, or - for +) with 1 to 15
+// fraction digits and two exponent digits, ending at a separator or at end,
+// taken with a few word operations; nullptr for any other token, which the
+// general scan then reads. Its parts are those the general scan finds.
+// Needs kScientificReach bytes readable at p on a little-endian host (they
+// may lie past end, which only bounds the token).
+//
+// A solver prints every number of an export alike, so the token is first
+// checked against `frac`, the fraction digits of the token before: then
+// where the token ends does not wait on its digits being counted. When the
+// check fails the digits are counted, and `frac` follows the token.
+[[gnu::always_inline]] inline const char* scan_scientific(const char* p, const char* end, PlainReal& r, int& frac) {
+  static constexpr std::uint64_t kScale[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+  const bool negative = *p == '-';
+  const char* const q = p + (negative ? 1 : 0);
+  const std::uint64_t lead = digit_value(q[0]);
+  if (lead >= 10 || q[1] != '.') return nullptr;
+  std::uint64_t low;
+  std::uint64_t high;
+  std::memcpy(&low, q + 2, 8);
+  std::memcpy(&high, q + 10, 8);
+  const std::uint64_t low_other = not_digit_bytes(low);
+  const std::uint64_t high_other = not_digit_bytes(high);
+  // Fraction digits f fill the first f bytes of low and high and no more
+  // (the exponent letter after them is no digit).
+  const auto fills = [&](int f) {
+    return f >= 8 ? low_other == 0 && (high_other & ((std::uint64_t{1} << (8 * (f - 8))) - 1)) == 0
+                  : (low_other & ((std::uint64_t{1} << (8 * f)) - 1)) == 0;
+  };
+  int f = frac;
+  const auto exponent_at = [&](const char* x) {
+    return (x[0] == 'E' || x[0] == 'e') && (x[1] == '+' || x[1] == '-') && digit_value(x[2]) < 10 &&
+           digit_value(x[3]) < 10;
+  };
+  if (!(f >= 1 && f <= 15 && fills(f) && exponent_at(q + 2 + f))) {
+    f = low_other != 0 ? std::countr_zero(low_other) / 8 : 8 + (high_other != 0 ? std::countr_zero(high_other) / 8 : 8);
+    if (f == 0 || f == 16 || !exponent_at(q + 2 + f)) return nullptr;
+    frac = f;
+  }
+  const char* const x = q + 2 + f;  // the exponent letter, at most p + 18
+  const char* const stop = x + 4;
+  if (stop > end || (stop < end && !is_separator(*stop))) return nullptr;
+  std::uint64_t m;
+  if (f >= 8) {
+    m = lead * 100000000u + digits_value(low, 8);
+    if (f > 8) m = m * kScale[f - 8] + digits_value(high, f - 8);
+  } else {
+    m = lead * kScale[f] + digits_value(low, f);
+  }
+  const int e = static_cast<int>(10 * digit_value(x[2]) + digit_value(x[3]));
+  r.m = m;
+  r.e = (x[1] == '-' ? -e : e) - f;
+  r.negative = negative;
+  return stop;
+}
+
 }  // namespace io_detail
 
 // The end of the plain real at p, with its parts in r, or nullptr when the
 // token at p has another form.
 inline const char* scan_plain_real(const char* p, const char* end, PlainReal& r) {
   using io_detail::digit_value;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (end - p >= io_detail::kScientificReach) {
+      int frac = 10;
+      if (const char* q = io_detail::scan_scientific(p, end, r, frac)) return q;
+    }
+  }
   r.negative = p < end && *p == '-';
   if (r.negative) ++p;
   std::uint64_t m = 0;
@@ -123,27 +218,47 @@ inline const char* scan_plain_real(const char* p, const char* end, PlainReal& r)
   return p;
 }
 
-// The plain real at p read without from_chars when its value is exact in a
+// The value of a plain real read without from_chars when it is exact in a
 // single operation: with trailing zeros of m moved into e where needed,
 // m <= 2^53 and |e| <= 22 make m and 10^|e| exact doubles, so one
 // multiplication or division rounds the exact value to nearest, which is
-// the double from_chars gives. Returns the end of the token with the value
-// in v, or nullptr (v unspecified) for any other token.
-inline const char* parse_plain_real(const char* p, const char* end, double& v) {
+// the double from_chars gives. False (v unspecified) for any other value.
+inline bool plain_value(PlainReal r, double& v) {
   static constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  PlainReal r;
-  const char* const q = scan_plain_real(p, end, r);
-  if (q == nullptr) return nullptr;
   while ((r.e < -22 || r.m > (std::uint64_t{1} << 53)) && r.e < 0 && r.m != 0 && r.m % 10 == 0) {
     r.m /= 10;
     ++r.e;
   }
-  if (r.m > (std::uint64_t{1} << 53) || r.e < -22 || r.e > 22) return nullptr;
+  if (r.m > (std::uint64_t{1} << 53) || r.e < -22 || r.e > 22) return false;
   const double a = static_cast<double>(r.m);
   const double value = r.e < 0 ? a / kPow10[-r.e] : a * kPow10[r.e];
   v = r.negative ? -value : value;
-  return q;
+  return true;
+}
+
+// The plain real at p when plain_value reads it: returns the end of the
+// token with the value in v, or nullptr (v unspecified) for any other token.
+inline const char* parse_plain_real(const char* p, const char* end, double& v) {
+  PlainReal r;
+  const char* const q = scan_plain_real(p, end, r);
+  return q != nullptr && plain_value(r, v) ? q : nullptr;
+}
+
+// parse_plain_real for a reader of many numbers, on the solvers' layout
+// only (nullptr for any other token): `readable` is the end of the memory
+// that may be read (the text past the line that ends at end), `frac` the
+// fraction digits of the token before (see scan_scientific).
+[[gnu::always_inline]] inline const char* parse_scientific_real(const char* p, const char* end, const char* readable,
+                                                               double& v, int& frac) {
+  if constexpr (std::endian::native == std::endian::little) {
+    PlainReal r;
+    if (readable - p < io_detail::kScientificReach) return nullptr;
+    const char* const q = io_detail::scan_scientific(p, end, r, frac);
+    return q != nullptr && plain_value(r, v) ? q : nullptr;
+  } else {
+    return nullptr;
+  }
 }
 
 // The token that starts at p (not a separator) and ends at the next

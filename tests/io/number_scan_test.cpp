@@ -166,5 +166,58 @@ TEST(ScanReal, AgreesWithParseRealOnEveryToken) {
   EXPECT_GT(plain, 10000);  // the fast path was taken often enough to count
 }
 
+// The solvers' layout goes a faster way when the text goes on past the
+// token: tokens of that shape and near misses (other digit counts, letters,
+// signs, stray bytes), at the end of a line with text after it and inside a
+// line, each with the fraction-digit guess right, wrong or stale. Whatever
+// the fast path takes, it must take as parse_real does, bit for bit.
+TEST(ScanReal, SolverLayoutFastPathAgreesWithParseReal) {
+  std::mt19937_64 rng(20261208);
+  long taken = 0;
+  int frac = 10;
+  for (int n = 0; n < 200000; ++n) {
+    std::string t;
+    if (rng() % 2 == 0) t += '-';
+    t += static_cast<char>('0' + rng() % 10);
+    if (rng() % 20 == 0) t += static_cast<char>('0' + rng() % 10);
+    if (rng() % 20 != 0) t += '.';
+    const int digits = static_cast<int>(rng() % 18);
+    for (int i = 0; i < digits; ++i) t += static_cast<char>('0' + rng() % 10);
+    t += "eEeEdx"[rng() % 6];
+    if (rng() % 10 != 0) t += "+-"[rng() % 2];
+    const int exp_digits = rng() % 8 == 0 ? 1 + static_cast<int>(rng() % 3) : 2;
+    for (int i = 0; i < exp_digits; ++i) t += static_cast<char>('0' + rng() % 10);
+    if (rng() % 10 == 0) t[rng() % t.size()] = "x.+-e5 ,:"[rng() % 9];
+    if (t.empty() || is_separator(t[0])) continue;
+    // The token ends its line (text follows the line end), a separator
+    // follows it, or the line ends inside it.
+    const int ending = static_cast<int>(rng() % 4);
+    const std::string text = t + (ending == 0 ? "\n" : " ") + "7.5E+00 1.0E+00 2.0E+00 3.0E+00";
+    std::size_t length = 0;
+    while (length < t.size() && !is_separator(t[length])) ++length;
+    if (ending == 3) length = static_cast<std::size_t>(rng() % (length + 1));
+    if (length == 0) continue;
+    const char* const b = text.data();
+    const char* const line_end = ending == 0 || ending == 3 ? b + length : b + text.size();
+    double want = 0;
+    const bool ok_want = parse_real(std::string_view(b, length), want);
+    if (rng() % 3 == 0) frac = static_cast<int>(rng() % 17);
+    double got = 0;
+    if (const char* q = parse_scientific_real(b, line_end, b + text.size(), got, frac)) {
+      ++taken;
+      ASSERT_TRUE(ok_want) << t;
+      ASSERT_EQ(q, b + length) << t;
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t;
+    }
+    double plain = 0;
+    if (const char* q = parse_plain_real(b, line_end, plain)) {
+      ASSERT_TRUE(ok_want) << t;
+      ASSERT_EQ(q, b + length) << t;
+      ASSERT_EQ(std::memcmp(&plain, &want, sizeof plain), 0) << t;
+    }
+  }
+  EXPECT_GT(taken, 10000);  // the fast path was taken often enough to count
+}
+
 }  // namespace
 }  // namespace wk
