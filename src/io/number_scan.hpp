@@ -250,7 +250,7 @@ inline const char* parse_plain_real(const char* p, const char* end, double& v) {
 // that may be read (the text past the line that ends at end), `frac` the
 // fraction digits of the token before (see scan_scientific).
 [[gnu::always_inline]] inline const char* parse_scientific_real(const char* p, const char* end, const char* readable,
-                                                               double& v, int& frac) {
+                                                                double& v, int& frac) {
   if constexpr (std::endian::native == std::endian::little) {
     PlainReal r;
     if (readable - p < io_detail::kScientificReach) return nullptr;

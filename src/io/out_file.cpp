@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,7 +98,7 @@ OutFile::~OutFile() {
   }
 }
 
-void OutFile::fail(std::string_view what, int err) {
+void OutFile::fail(std::string_view what, int err) const {
   std::string text(what);
   if (err != 0) {
     text += ": ";
@@ -112,9 +113,17 @@ void OutFile::fail(std::string_view what, int err) {
 // writes 0.06 s).
 constexpr std::size_t kWritePiece = std::size_t{1} << 18;
 
-void OutFile::drain(const char* data, std::size_t n) {
+void OutFile::drain(const char* data, std::size_t n) const { put(data, n, -1); }
+
+void OutFile::write_at(std::uint64_t offset, const char* data, std::size_t n) const {
+  assert(len_ == 0);
+  put(data, n, static_cast<std::int64_t>(offset));
+}
+
+void OutFile::put(const char* data, std::size_t n, std::int64_t offset) const {
   while (n > 0) {
-    const ssize_t w = ::write(fd_, data, n < kWritePiece ? n : kWritePiece);
+    const std::size_t piece = n < kWritePiece ? n : kWritePiece;
+    const ssize_t w = offset < 0 ? ::write(fd_, data, piece) : ::pwrite(fd_, data, piece, static_cast<off_t>(offset));
     if (w < 0) {
       if (errno == EINTR) continue;
       fail("write error", errno);
@@ -122,6 +131,7 @@ void OutFile::drain(const char* data, std::size_t n) {
     if (w == 0) fail("write error", 0);
     data += w;
     n -= static_cast<std::size_t>(w);
+    if (offset >= 0) offset += w;
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -50,6 +51,12 @@ class OutFile {
   }
   void commit_tail(std::size_t n) { publish(n); }
 
+  // Writes n bytes at byte `offset` of the file, past the buffer: the
+  // sequential writes go on where they were, so a caller that places bytes
+  // this way places all that follow the same way. The buffer must be empty
+  // (flushed). Two threads may write at once, at different offsets.
+  void write_at(std::uint64_t offset, const char* data, std::size_t n) const;
+
   void flush();
   // Flushes, closes and, in Replace mode, renames the temporary over the target.
   void commit();
@@ -79,8 +86,10 @@ class OutFile {
   }
   void write_slow(const char* data, std::size_t n);
   void make_room(std::size_t n);
-  void drain(const char* data, std::size_t n);
-  [[noreturn]] void fail(std::string_view what, int err);
+  void drain(const char* data, std::size_t n) const;
+  // Writes n bytes at `offset`, or where the file is when offset < 0.
+  void put(const char* data, std::size_t n, std::int64_t offset) const;
+  [[noreturn]] void fail(std::string_view what, int err) const;
 
   int unit_;
   std::string path_;

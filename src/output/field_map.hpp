@@ -6,6 +6,7 @@
 
 #include "io/out_file.hpp"
 #include "model/run_data.hpp"
+#include "output/output.hpp"
 
 namespace wk::output_detail {
 
@@ -16,6 +17,9 @@ void write_field_map_to(const RunData& d, OutFile& out);
 // Format 0: twelve binary records, each framed by its little-endian 32-bit
 // byte count before and after; doubles and integers little-endian.
 void write_binary_records(const RunData& d, OutFile& out);
+// The same bytes with the field taken from `source` instead of the output
+// arrays; two threads ask it for slices at once.
+void write_binary_records(const RunData& d, OutFile& out, const SliceSource& source);
 // Format 1: the same twelve records as list writes.
 void write_text_records(const RunData& d, OutFile& out);
 // Format 2: header lines, then one list write of six values per node.

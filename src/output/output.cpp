@@ -1,5 +1,6 @@
 #include "output/output.hpp"
 
+#include <cassert>
 #include <string_view>
 
 #include "io/error.hpp"
@@ -38,6 +39,11 @@ void write_field_map(const RunData& d, OutFile& map) {
   // Every byte in the temporary: a map that cannot be written fails here,
   // before the summary is logged.
   map.flush();
+}
+
+void write_binary_field_map(const RunData& d, OutFile& map, const SliceSource& source) {
+  assert(d.fmt == 0);
+  output_detail::write_binary_records(d, map, source);
 }
 
 void write_summary(const RunData& d, ListWriter& log) {

@@ -11,6 +11,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -116,11 +117,11 @@ inline Pair pair_sum(const PairTerms& p, const PointStencil& s) {
 }
 
 // Samples the field at the output nodes of z slices k_begin..k_end-1
-// (0-based). Every node is independent of the others; the nodes of a slice
-// that share a centre node (about 4 x 4 on the largest grid) share the
-// stencil terms, which are formed once for them.
-void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k_end) {
-  double* const out[6] = {d.Exo.data(), d.Eyo.data(), d.Ezo.data(), d.Bxo.data(), d.Byo.data(), d.Bzo.data()};
+// (0-based) into out[c], whose first slice is k_begin. Every node is
+// independent of the others; the nodes of a slice that share a centre node
+// (about 4 x 4 on the largest grid) share the stencil terms, which are
+// formed once for them.
+void interpolate_slices(const RunData& d, const OutputStencils& st, int k_begin, int k_end, double* const out[6]) {
   const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};
   const std::size_t nx = static_cast<std::size_t>(d.Nox);
   const std::size_t slice = nx * static_cast<std::size_t>(d.Noy);
@@ -128,7 +129,7 @@ void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k
   PairTerms pairs[3];
   for (int k = k_begin; k < k_end; ++k) {
     const AxisStencil& sz = st.z[static_cast<std::size_t>(k)];
-    const std::size_t slice_at = static_cast<std::size_t>(k) * slice;
+    const std::size_t slice_at = static_cast<std::size_t>(k - k_begin) * slice;
     for (const NodeRun& ry : st.y_runs) {
       for (const NodeRun& rx : st.x_runs) {
         const bool inside = sz.inside && ry.inside && rx.inside;
@@ -161,25 +162,6 @@ void interpolate_slices(RunData& d, const OutputStencils& st, int k_begin, int k
 
 std::size_t output_nodes(const RunData& d) {
   return static_cast<std::size_t>(d.Nox) * static_cast<std::size_t>(d.Noy) * static_cast<std::size_t>(d.Noz);
-}
-
-// Sizes the output arrays, E's on one thread and B's on the other: most of
-// the cost is the first touch of 240 MB of fresh memory on the largest grid.
-void size_output_arrays(RunData& d) {
-  FieldArray* const out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
-  on_two_threads(output_nodes(d), [&](int half) {
-    for (int c = 3 * half; c < 3 * half + 3; ++c) out[c]->resize(d.Nox, d.Noy, d.Noz);
-  });
-}
-
-void interpolate_output(RunData& d, const OutputStencils& st) {
-  // Two halves of the z range; the slices are disjoint, so the result does
-  // not depend on the split.
-  const int half = d.Noz / 2;
-  on_two_threads(output_nodes(d), [&](int part) {
-    if (part == 0) interpolate_slices(d, st, 0, half);
-    if (part == 1) interpolate_slices(d, st, half, d.Noz);
-  });
 }
 
 // "x from A to B, y from C to D, z from E to F cm" for a grid's extent.
@@ -245,28 +227,57 @@ void build_output_grid(RunData& d, ListWriter& log) {
   log.record(" Zmin, Zmax, Noz = ", d.Zmin, d.Zmax, d.Noz);
   log.record(kLogSeparator);
 
-  FieldArray* out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
-  const bool copy = output_is_full_grid(d);
-  OutputStencils st;
-  if (!copy) {
-    st = output_stencils(d);
-    check_output_inside(d, st);
-  }
-  size_output_arrays(d);
-
-  if (copy) {
+  if (output_is_full_grid(d)) {
     log.record(" Same symmetry and grid, No need for interpolation", ", Simply write the field ...");
-    // Same counts, so the same x-fastest layout: the arrays copy as a whole.
-    const FieldArray* full[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
-    for (int c = 0; c < 6; ++c) {
-      assert(full[c]->size() == out[c]->size());
-      const std::size_t n = std::min(full[c]->size(), out[c]->size());
-      std::copy(full[c]->data(), full[c]->data() + n, out[c]->data());
-    }
     return;
   }
+  check_output_inside(d, output_stencils(d));
   log.record(" Symmetry or grid are different, Interpolate ...");
-  interpolate_output(d, st);
+}
+
+struct OutputSampler::Stencils : OutputStencils {};
+
+OutputSampler::OutputSampler(const RunData& d) : d_(d), copy_(output_is_full_grid(d)) {
+  if (!copy_) stencils_ = std::make_unique<Stencils>(Stencils{output_stencils(d)});
+}
+
+OutputSampler::~OutputSampler() = default;
+
+void OutputSampler::sample(int k_begin, int k_end, double* const out[6]) const {
+  assert(0 <= k_begin && k_begin <= k_end && k_end <= d_.Noz);
+  if (!copy_) {
+    interpolate_slices(d_, *stencils_, k_begin, k_end, out);
+    return;
+  }
+  // Same counts, so the same x-fastest layout: the slices copy as a whole.
+  const FieldArray* full[6] = {&d_.Ex, &d_.Ey, &d_.Ez, &d_.Bx, &d_.By, &d_.Bz};
+  const std::size_t slice = static_cast<std::size_t>(d_.Nox) * static_cast<std::size_t>(d_.Noy);
+  for (int c = 0; c < 6; ++c) {
+    assert(full[c]->size() == output_nodes(d_));
+    const double* const from = full[c]->data() + static_cast<std::size_t>(k_begin) * slice;
+    std::copy(from, from + static_cast<std::size_t>(k_end - k_begin) * slice, out[c]);
+  }
+}
+
+void fill_output_arrays(RunData& d) {
+  const OutputSampler sampler(d);
+  FieldArray* const out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
+  // E's arrays sized on one thread and B's on the other: most of the cost is
+  // the first touch of 240 MB of fresh memory on the largest grid.
+  on_two_threads(output_nodes(d), [&](int half) {
+    for (int c = 3 * half; c < 3 * half + 3; ++c) out[c]->resize(d.Nox, d.Noy, d.Noz);
+  });
+  // Two halves of the z range; the slices are disjoint, so the result does
+  // not depend on the split.
+  const int half = d.Noz / 2;
+  on_two_threads(output_nodes(d), [&](int part) {
+    const int k_begin = part == 0 ? 0 : half;
+    const std::size_t at =
+        static_cast<std::size_t>(k_begin) * static_cast<std::size_t>(d.Nox) * static_cast<std::size_t>(d.Noy);
+    double* const to[6] = {out[0]->data() + at, out[1]->data() + at, out[2]->data() + at,
+                           out[3]->data() + at, out[4]->data() + at, out[5]->data() + at};
+    sampler.sample(k_begin, part == 0 ? half : d.Noz, to);
+  });
 }
 
 }  // namespace wk

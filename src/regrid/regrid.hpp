@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "io/list_writer.hpp"
 #include "model/run_data.hpp"
@@ -100,8 +101,36 @@ inline double stencil_value(const double* F, const PointStencil& s) {
   return stencil_sum(stencil_terms(F, s.centre, s.sy, s.sz), s);
 }
 
-// Builds and logs the output grid and fills the output arrays, by copy when
-// the output grid is the full grid, otherwise through EB3D_APPR.
+// Builds and logs the output grid (Xo, Yo, Zo and their limits and steps),
+// refuses one with no node inside the full grid and warns of nodes outside
+// it. The field at its nodes comes from an OutputSampler.
 void build_output_grid(RunData& d, ListWriter& log);
+
+// The field at the output nodes, a few z slices at a time, for a writer that
+// streams the field map instead of holding the output arrays: a copy of the
+// full-grid field when the output grid is the full grid, otherwise EB3D_APPR
+// at every node (0 outside the full grid). Reads the output grid and the
+// full-grid arrays of d, which must outlive it.
+class OutputSampler {
+ public:
+  explicit OutputSampler(const RunData& d);
+  ~OutputSampler();
+  OutputSampler(const OutputSampler&) = delete;
+  OutputSampler& operator=(const OutputSampler&) = delete;
+
+  // The z slices k_begin .. k_end - 1 (0-based) into out[0..5] (Ex, Ey, Ez,
+  // Bx, By, Bz), each x fastest, then y, then z from k_begin. Two threads
+  // may sample at once.
+  void sample(int k_begin, int k_end, double* const out[6]) const;
+
+ private:
+  struct Stencils;
+  const RunData& d_;
+  bool copy_;
+  std::unique_ptr<const Stencils> stencils_;
+};
+
+// Sizes the output arrays Exo ... Bzo and fills them from an OutputSampler.
+void fill_output_arrays(RunData& d);
 
 }  // namespace wk

@@ -83,11 +83,20 @@ std::vector<std::string> run_conversion() {
   correct_signs(d, log, signs_incompatible);
 
   build_output_grid(d, log);
-  // Nothing reads the full-grid field after regridding: its memory (240 MB on
-  // the largest grid) goes back before the field map is written.
-  for (FieldArray* f : {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz}) f->release();
   OutFile map = open_field_map(d, log);
-  write_field_map(d, map);
+  if (d.fmt == 0) {
+    // The binary map takes the field a few slices at a time as they are
+    // sampled: no output arrays (240 MB on the largest grid) are held.
+    const OutputSampler sampler(d);
+    write_binary_field_map(d, map,
+                           [&](int k_begin, int k_end, double* const out[6]) { sampler.sample(k_begin, k_end, out); });
+  } else {
+    fill_output_arrays(d);
+    // Nothing reads the full-grid field any more: its memory goes back
+    // before the text of the field map is written.
+    for (FieldArray* f : {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz}) f->release();
+    write_field_map(d, map);
+  }
   write_summary(d, log);
 
   // The whole log is on disk before the map takes its place, and putting the

@@ -3,6 +3,7 @@
 // Output grid, its log block, and the choice between copy and interpolation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -150,6 +151,7 @@ TEST(OutputGrid, CopyOnlyForAWholeStructureOnTheSameGrid) {
     t.change(d);
     test::LogCapture log;
     build_output_grid(d, log.log());
+    fill_output_arrays(d);
     SCOPED_TRACE(t.what);
     const std::string text = log.text();
     const std::string last = t.copy ? kCopy : kInterpolate;
@@ -191,6 +193,7 @@ TEST(OutputGrid, InterpolationFillsEveryOutputNode) {
   d.Noz = 6;
   test::LogCapture log;
   build_output_grid(d, log.log());
+  fill_output_arrays(d);
   int inside = 0;
   for_each_output(d, [&](int c, int i, int j, int k, double got) {
     const double x = d.Xo(i), y = d.Yo(j), z = d.Zo(k);
@@ -217,6 +220,7 @@ TEST(OutputGrid, SharedWorkMatchesOneCallPerNode) {
   d.Noz = 201;
   test::LogCapture log;
   build_output_grid(d, log.log());
+  fill_output_arrays(d);
   long mismatches = 0;
   for_each_output(d, [&](int c, int i, int j, int k, double got) {
     double E[3], B[3];
@@ -225,6 +229,22 @@ TEST(OutputGrid, SharedWorkMatchesOneCallPerNode) {
     mismatches += std::memcmp(&got, &want, sizeof got) != 0;
   });
   EXPECT_EQ(mismatches, 0);
+
+  // A writer that takes the field a few slices at a time gets the same values.
+  const OutputSampler sampler(d);
+  const std::size_t slice = static_cast<std::size_t>(d.Nox) * static_cast<std::size_t>(d.Noy);
+  std::vector<double> buffer(6 * 7 * slice);
+  const FieldArray* arrays[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
+  for (int k = 0; k < d.Noz; k += 7) {
+    const int k_end = std::min(k + 7, d.Noz);
+    double* const out[6] = {&buffer[0], &buffer[7 * slice], &buffer[14 * slice],
+                            &buffer[21 * slice], &buffer[28 * slice], &buffer[35 * slice]};
+    sampler.sample(k, k_end, out);
+    for (int c = 0; c < 6; ++c) {
+      const std::size_t n = static_cast<std::size_t>(k_end - k) * slice;
+      ASSERT_EQ(std::memcmp(out[c], arrays[c]->data() + static_cast<std::size_t>(k) * slice, 8 * n), 0) << k;
+    }
+  }
 }
 
 }  // namespace
