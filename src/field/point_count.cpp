@@ -18,15 +18,16 @@ namespace {
 
 // The length of the line up to the end of its third number when the line
 // starts with three plain reals, which a read of three numbers takes whole
-// from this line; 0 otherwise.
-std::size_t three_plain_reals(std::string_view line) {
+// from this line; 0 otherwise. `frac` as for scan_scientific_real.
+std::size_t three_plain_reals(std::string_view line, int& frac) {
   const char* p = line.data();
   const char* const end = p + line.size();
   PlainReal parts;
   for (int got = 0; got < 3; ++got) {
     while (p < end && is_separator(*p)) ++p;
     if (p == end) return 0;
-    p = scan_plain_real(p, end, parts);
+    const char* const q = scan_scientific_real(p, end, end, parts, frac);
+    p = q != nullptr ? q : scan_plain_real(p, end, parts);
     if (p == nullptr) return 0;
   }
   return static_cast<std::size_t>(p - line.data());
@@ -58,7 +59,7 @@ class PointCount {
 
   // Counts `line` when it starts with three plain reals; false otherwise.
   bool take_plain(std::string_view line) {
-    const std::size_t span = three_plain_reals(line);
+    const std::size_t span = three_plain_reals(line, frac_);
     if (span == 0 || span > sizeof kept_) return false;
     std::memcpy(kept_, line.data(), span);
     kept_length_ = span;
@@ -98,6 +99,7 @@ class PointCount {
   }
 
  private:
+  int frac_ = 10;                // fraction digits of the last number in the solvers' layout
   char kept_[256];               // the three numbers of the last line checked only
   std::size_t kept_length_ = 0;  // 0 when the last point was read in full
   double last_[3] = {0, 0, 0};   // the last point read in full

@@ -245,20 +245,26 @@ inline const char* parse_plain_real(const char* p, const char* end, double& v) {
   return q != nullptr && plain_value(r, v) ? q : nullptr;
 }
 
-// parse_plain_real for a reader of many numbers, on the solvers' layout
+// scan_plain_real for a reader of many numbers, on the solvers' layout
 // only (nullptr for any other token): `readable` is the end of the memory
-// that may be read (the text past the line that ends at end), `frac` the
-// fraction digits of the token before (see scan_scientific).
-[[gnu::always_inline]] inline const char* parse_scientific_real(const char* p, const char* end, const char* readable,
-                                                                double& v, int& frac) {
+// that may be read (the text past the line that ends at end, or end), `frac`
+// the fraction digits of the token before (see scan_scientific).
+[[gnu::always_inline]] inline const char* scan_scientific_real(const char* p, const char* end, const char* readable,
+                                                              PlainReal& r, int& frac) {
   if constexpr (std::endian::native == std::endian::little) {
-    PlainReal r;
     if (readable - p < io_detail::kScientificReach) return nullptr;
-    const char* const q = io_detail::scan_scientific(p, end, r, frac);
-    return q != nullptr && plain_value(r, v) ? q : nullptr;
+    return io_detail::scan_scientific(p, end, r, frac);
   } else {
     return nullptr;
   }
+}
+
+// parse_plain_real the same way.
+[[gnu::always_inline]] inline const char* parse_scientific_real(const char* p, const char* end, const char* readable,
+                                                               double& v, int& frac) {
+  PlainReal r;
+  const char* const q = scan_scientific_real(p, end, readable, r, frac);
+  return q != nullptr && plain_value(r, v) ? q : nullptr;
 }
 
 // The token that starts at p (not a separator) and ends at the next
