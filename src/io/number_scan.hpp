@@ -250,7 +250,7 @@ inline const char* parse_plain_real(const char* p, const char* end, double& v) {
 // that may be read (the text past the line that ends at end, or end), `frac`
 // the fraction digits of the token before (see scan_scientific).
 [[gnu::always_inline]] inline const char* scan_scientific_real(const char* p, const char* end, const char* readable,
-                                                              PlainReal& r, int& frac) {
+                                                               PlainReal& r, int& frac) {
   if constexpr (std::endian::native == std::endian::little) {
     if (readable - p < io_detail::kScientificReach) return nullptr;
     return io_detail::scan_scientific(p, end, r, frac);
@@ -261,7 +261,7 @@ inline const char* parse_plain_real(const char* p, const char* end, double& v) {
 
 // parse_plain_real the same way.
 [[gnu::always_inline]] inline const char* parse_scientific_real(const char* p, const char* end, const char* readable,
-                                                               double& v, int& frac) {
+                                                                double& v, int& frac) {
   PlainReal r;
   const char* const q = scan_scientific_real(p, end, readable, r, frac);
   return q != nullptr && plain_value(r, v) ? q : nullptr;
