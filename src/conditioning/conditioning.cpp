@@ -8,6 +8,7 @@
 
 #include "conditioning/conditioning_detail.hpp"
 #include "io/error.hpp"
+#include "io/two_threads.hpp"
 #include "regrid/regrid.hpp"
 
 namespace wk {
@@ -23,15 +24,6 @@ double axis_Ez(const RunData& d, double z) {
 }  // namespace conditioning_detail
 
 namespace {
-
-// Applies f to every node value of the array. Each node is independent, so
-// the storage order serves as well as the x-outermost node loops.
-template <class F>
-void for_each_node(FieldArray& a, F f) {
-  double* v = a.data();
-  const std::size_t n = a.size();
-  for (std::size_t i = 0; i < n; ++i) v[i] = f(v[i]);
-}
 
 // The largest field value (V/cm or gauss) a map may hold: the interpolation
 // and the Maxwell sums add a few dozen such values with weights up to 2, and
@@ -97,9 +89,15 @@ void normalise_fields(RunData& d, ListWriter& log) {
   const double Fnorm = d.Fnorm, mu1 = d.mu1;
   FieldArray* const field[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
   const char* const name[6] = {"Ex", "Ey", "Ez", "Bx", "By", "Bz"};
+  // E on one thread, B on the other: every node is scaled on its own.
   bool sound[6];
-  for (int c = 0; c < 3; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) / 100; });
-  for (int c = 3; c < 6; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) * mu1; });
+  on_two_threads(6 * field[0]->size(), [&](int part) {
+    if (part == 0) {
+      for (int c = 0; c < 3; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) / 100; });
+    } else {
+      for (int c = 3; c < 6; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) * mu1; });
+    }
+  });
   for (int c = 0; c < 6; ++c) {
     if (!sound[c]) refuse_overflow(d, *field[c], name[c], c < 3 ? "V/cm" : "gauss");
   }
@@ -131,7 +129,14 @@ void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {
     FieldArray* const E[] = {&d.Ex, &d.Ey, &d.Ez};
     FieldArray* const B[] = {&d.Bx, &d.By, &d.Bz};
     FieldArray* const* reversed = switch_E ? E : B;
-    for (int c = 0; c < 3; ++c) for_each_node(*reversed[c], [](double v) { return -v; });
+    // Each array's first half on one thread, its second on the other.
+    on_two_threads(3 * reversed[0]->size(), [&](int part) {
+      for (int c = 0; c < 3; ++c) {
+        double* const v = reversed[c]->data();
+        const std::size_t n = reversed[c]->size();
+        for (std::size_t i = part == 0 ? 0 : n / 2; i < (part == 0 ? n / 2 : n); ++i) v[i] = -v[i];
+      }
+    });
   }
   log.record(kLogSeparator);
 }
