@@ -87,8 +87,10 @@ inline std::uint64_t not_digit_bytes(std::uint64_t w) {
   // changes the bytes after it.
   const std::uint64_t other = ((w & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u) |
                               (((w + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u);
-  // Each byte of `other` is 0 or has a bit set in its high nibble.
-  return ((other & 0xF0F0F0F0F0F0F0F0u) + 0x7070707070707070u) & 0x8080808080808080u;
+  // Each byte of `other` is 0 or has a bit set in its high nibble; that
+  // nibble, moved down, plus 0x7F reaches the top bit without carrying out of
+  // its byte (a byte of 0x90 or more once carried and passed for a digit).
+  return (((other >> 4) & 0x0F0F0F0F0F0F0F0Fu) + 0x7F7F7F7F7F7F7F7Fu) & 0x8080808080808080u;
 }
 
 // The count of ASCII digits that start the eight bytes of w.

@@ -187,7 +187,10 @@ TEST(ScanReal, SolverLayoutFastPathAgreesWithParseReal) {
     if (rng() % 10 != 0) t += "+-"[rng() % 2];
     const int exp_digits = rng() % 8 == 0 ? 1 + static_cast<int>(rng() % 3) : 2;
     for (int i = 0; i < exp_digits; ++i) t += static_cast<char>('0' + rng() % 10);
+    // A damaged byte: a character of the number's layout out of place, or any
+    // byte at all (bytes above 0x8F once passed for digits).
     if (rng() % 10 == 0) t[rng() % t.size()] = "x.+-e5 ,:"[rng() % 9];
+    if (rng() % 10 == 0) t[rng() % t.size()] = static_cast<char>(rng() % 256);
     if (t.empty() || is_separator(t[0])) continue;
     // The token ends its line (text follows the line end), a separator
     // follows it, or the line ends inside it.
