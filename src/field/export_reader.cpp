@@ -87,7 +87,7 @@ struct Reader {
   bool track_ez = false;  // keeps the largest |Ez| (the E export)
   // Per point: coordinates minus node in quarter grid steps, within -1 .. 1
   // once checked, so that a float holds it whatever the export's units.
-  std::vector<float> dev;
+  std::vector<float, UnsetAllocator<float>> dev;
 
   double ez_max = 0;   // V/m
   long failed_at = 0;  // point number of the error, 0 when none
@@ -139,8 +139,10 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
   long point = 0;
   try {
     // Each reader sizes its own arrays, so that the first touch of their
-    // memory is shared between the two threads too.
-    for (FieldArray* a : r.out) a->resize(g.count[0], g.count[1], g.count[2]);
+    // memory is shared between the two threads too. Every node and every
+    // deviation is written below before anything reads it (the comparison
+    // of the two exports stops before the first point either side missed).
+    for (FieldArray* a : r.out) a->resize_for_overwrite(g.count[0], g.count[1], g.count[2]);
     r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
                  static_cast<std::size_t>(g.count[2]));
     const LoopOrder& o = g.order;

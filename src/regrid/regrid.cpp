@@ -262,11 +262,9 @@ void OutputSampler::sample(int k_begin, int k_end, double* const out[6]) const {
 void fill_output_arrays(RunData& d) {
   const OutputSampler sampler(d);
   FieldArray* const out[6] = {&d.Exo, &d.Eyo, &d.Ezo, &d.Bxo, &d.Byo, &d.Bzo};
-  // E's arrays sized on one thread and B's on the other: most of the cost is
-  // the first touch of 240 MB of fresh memory on the largest grid.
-  on_two_threads(output_nodes(d), [&](int half) {
-    for (int c = 3 * half; c < 3 * half + 3; ++c) out[c]->resize(d.Nox, d.Noy, d.Noz);
-  });
+  // Sized with their values unset: the two halves below write every node,
+  // and touch the 240 MB of fresh memory of the largest grid as they go.
+  for (FieldArray* a : out) a->resize_for_overwrite(d.Nox, d.Noy, d.Noz);
   // Two halves of the z range; the slices are disjoint, so the result does
   // not depend on the split.
   const int half = d.Noz / 2;

@@ -94,7 +94,7 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   const std::size_t out_row = static_cast<std::size_t>(ax.m);
   const int plane = ax.mirrored ? ax.n - 1 : 0;  // 0-based full x node of exported node 1
   const auto complete = [&](int c) {
-    out[c]->resize(ax.m, ay.m, az.m);
+    out[c]->resize_for_overwrite(ax.m, ay.m, az.m);  // every full-grid node is written below
     const double* const src_c = in[c]->data();
     double* const dst_c = out[c]->data();
     for (int fz = 0; fz < az.m; ++fz) {
