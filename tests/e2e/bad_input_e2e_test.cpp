@@ -29,15 +29,14 @@ namespace fs = std::filesystem;
 using test::Control;
 using test::crlf_lines;
 using test::join;
+using test::kEarlierMap;
+using test::kLog;
+using test::kMap;
 using test::read_file;
 using test::replace_all;
 using test::run_converter;
 using test::TempDir;
 using test::write_file;
-
-const char* const kMap = "eh_VRQ.#01";
-const char* const kLog = "wavecalc_to_kaven.log";
-const char* const kEarlierMap = "a field map of an earlier run\n";
 
 // The lines of the base E export, or of the H export; complex exports carry
 // E's real parts then 0 0 0, and H's field as imaginary parts after 0 0 0.
@@ -105,15 +104,20 @@ struct BadCase {
   std::string log;  // the whole log left behind; "*" when another test types it
 };
 
+// Writes the base case changed by `make` into dir, over an earlier field map.
+void write_case_over_earlier_map(const fs::path& dir, const std::function<void(const fs::path&)>& make) {
+  write_base_case(dir);
+  make(dir);
+  write_file(dir / kMap, kEarlierMap);
+}
+
 // Runs each case over an earlier field map: the run must fail as stated and
 // leave the map as it was, with nothing else added to the folder but the log.
 void expect_failures(const std::vector<BadCase>& cases) {
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    write_base_case(dir.path());
-    c.make(dir.path());
-    write_file(dir / kMap, kEarlierMap);
+    write_case_over_earlier_map(dir.path(), c.make);
     std::set<std::string> before = names_in(dir.path());
     before.insert(kLog);
 
@@ -591,9 +595,7 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    write_base_case(dir.path());
-    c.make(dir.path());
-    write_file(dir / kMap, kEarlierMap);
+    write_case_over_earlier_map(dir.path(), c.make);
     const auto r = run_converter(dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, c.err);

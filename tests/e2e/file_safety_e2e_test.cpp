@@ -22,15 +22,14 @@ namespace wk {
 namespace {
 
 namespace fs = std::filesystem;
+using test::kEarlierMap;
+using test::kLog;
+using test::kMap;
 using test::read_file;
 using test::run_converter;
 using test::snapshot;
 using test::TempDir;
 using test::write_file;
-
-const char* const kLog = "wavecalc_to_kaven.log";
-const char* const kMap = "eh_VRQ.#01";
-const char* const kEarlierMap = "a field map of an earlier run\n";
 
 // Writes the case into dir: exports and control file, with the generator's
 // `options` added (other export names, for example).

@@ -97,4 +97,10 @@ struct RunResult {
 RunResult run_converter(const std::filesystem::path& dir, const std::string& shell_prefix = "",
                         const std::string& args = "");
 
+// What a run leaves in its folder, and a stand-in for the map of an earlier
+// run that a failed run must leave as it was.
+inline constexpr const char* kLog = "wavecalc_to_kaven.log";
+inline constexpr const char* kMap = "eh_VRQ.#01";
+inline constexpr const char* kEarlierMap = "a field map of an earlier run\n";
+
 }  // namespace wk::test

@@ -213,19 +213,11 @@ TEST(SymmetryCompletion, LargeGridsMirrorEveryNodeToo) {
 // Full-grid values along x for one mirrored x axis of three exported nodes:
 // +n is the exported node n, -n its negation.
 TEST(SymmetryCompletion, MirroredXAxisOfThreeNodes) {
-  // The exported minimum is not used: 0.5 is taken as the plane.
   const struct {
     Export e;
     int pattern[6][5];
   } cases[] = {
       {{.kx = 1},
-       {{-3, -2, 1, 2, 3},
-        {3, 2, 1, 2, 3},
-        {3, 2, 1, 2, 3},  //
-        {3, 2, 1, 2, 3},
-        {-3, -2, 1, 2, 3},
-        {-3, -2, 1, 2, 3}}},
-      {{.kx = 1, .xmin = 0.5},
        {{-3, -2, 1, 2, 3},
         {3, 2, 1, 2, 3},
         {3, 2, 1, 2, 3},  //
@@ -240,24 +232,29 @@ TEST(SymmetryCompletion, MirroredXAxisOfThreeNodes) {
         {3, 2, 1, 2, 3},
         {3, 2, 1, 2, 3}}},
   };
-  for (const auto& t : cases) {
-    RunData d = make_export(t.e);
-    complete(d);
-    SCOPED_TRACE("key " + std::to_string(t.e.kx) + " xmin " + std::to_string(t.e.xmin));
-    EXPECT_EQ(d.Nix, 5);
-    EXPECT_EQ(d.Ximin, -2.0);
-    EXPECT_EQ(d.Ximax, 2.0);
-    ASSERT_EQ(d.Xi.size(), 5);
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(d.Xi(i), i - 3.0);
-    for (int c = 0; c < 6; ++c)
-      for (int k = 1; k <= 3; ++k)
-        for (int j = 1; j <= 3; ++j)
-          for (int i = 1; i <= 5; ++i) {
-            const int n = t.pattern[c][i - 1];
-            EXPECT_EQ(full(d, c)(i, j, k), (n < 0 ? -1.0 : 1.0) * exported(c, std::abs(n), j, k))
-                << kNames[c] << " at " << i << "," << j << "," << k;
-          }
-  }
+  // The exported minimum is not used: at 0 or at 0.5, the first exported
+  // node is taken as the plane x = 0.
+  for (const auto& [plain, pattern] : cases)
+    for (const double xmin : {0.0, 0.5}) {
+      Export e = plain;
+      e.xmin = xmin;
+      RunData d = make_export(e);
+      complete(d);
+      SCOPED_TRACE("key " + std::to_string(e.kx) + " xmin " + std::to_string(e.xmin));
+      EXPECT_EQ(d.Nix, 5);
+      EXPECT_EQ(d.Ximin, -2.0);
+      EXPECT_EQ(d.Ximax, 2.0);
+      ASSERT_EQ(d.Xi.size(), 5);
+      for (int i = 1; i <= 5; ++i) EXPECT_EQ(d.Xi(i), i - 3.0);
+      for (int c = 0; c < 6; ++c)
+        for (int k = 1; k <= 3; ++k)
+          for (int j = 1; j <= 3; ++j)
+            for (int i = 1; i <= 5; ++i) {
+              const int n = pattern[c][i - 1];
+              EXPECT_EQ(full(d, c)(i, j, k), (n < 0 ? -1.0 : 1.0) * exported(c, std::abs(n), j, k))
+                  << kNames[c] << " at " << i << "," << j << "," << k;
+            }
+    }
 }
 
 TEST(SymmetryCompletion, ZCentring) {
