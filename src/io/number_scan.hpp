@@ -173,15 +173,11 @@ inline constexpr long kScientificReach = 24;
 }  // namespace io_detail
 
 // The end of the plain real at p, with its parts in r, or nullptr when the
-// token at p has another form.
+// token at p has another form. Digit by digit: the readers of many numbers
+// try the solvers' layout first (scan_scientific_real) and come here for the
+// other tokens.
 inline const char* scan_plain_real(const char* p, const char* end, PlainReal& r) {
   using io_detail::digit_value;
-  if constexpr (std::endian::native == std::endian::little) {
-    if (end - p >= io_detail::kScientificReach) {
-      int frac = 10;
-      if (const char* q = io_detail::scan_scientific(p, end, r, frac)) return q;
-    }
-  }
   r.negative = p < end && *p == '-';
   if (r.negative) ++p;
   std::uint64_t m = 0;
