@@ -3,10 +3,13 @@
 // benchmark script (no /usr/bin/time needed).
 // Usage: bench_timed_run DIR PROGRAM [ARGS...]
 //   runs PROGRAM in the folder DIR with its output discarded, and prints
-//   "<wall s> <peak resident KiB> <exit status> <CPU s> <other CPU s>" on
-//   one line: CPU is the user and system time of the program and its
-//   threads, other CPU the time every other process of the machine spent on
-//   its cores during the run (from /proc/stat; -1 where it cannot be read).
+//   "<wall s> <peak resident KiB> <exit status> <CPU s> <other CPU s>
+//   <page faults>" on one line: CPU is the user and system time of the
+//   program and its threads, other CPU the time every other process of the
+//   machine spent on its cores during the run (from /proc/stat; -1 where it
+//   cannot be read), page faults the minor and major faults of the program
+//   (each first touch of a fresh page is one: a count that, unlike the time
+//   a fault costs, does not depend on the machine).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -76,6 +79,7 @@ int main(int argc, char** argv) {
   double other = busy0 < 0 || busy1 < 0 ? -1 : busy1 - busy0 - cpu;
   if (other < 0 && other != -1) other = 0;  // the clock ticks are coarser than rusage
   // ru_maxrss is in KiB on Linux.
-  std::printf("%.4f %ld %d %.4f %.4f\n", wall, usage.ru_maxrss, code, cpu, other);
+  std::printf("%.4f %ld %d %.4f %.4f %ld\n", wall, usage.ru_maxrss, code, cpu, other,
+              usage.ru_minflt + usage.ru_majflt);
   return 0;
 }
