@@ -129,7 +129,9 @@ def verdict(c_faraday: float, c_ampere: float) -> str:
         return VERDICT_OK
     if c_faraday >= CLEAR and c_ampere >= CLEAR:
         return VERDICT_REVERSED
-    return f"not a Maxwell field (c = {c_faraday:+.3f} Faraday, {c_ampere:+.3f} Ampere)"
+    def text(c):
+        return f"{round(c, 3) + 0.0:+.3f}"  # no -0.000
+    return f"not a Maxwell field (c = {text(c_faraday)} Faraday, {text(c_ampere)} Ampere)"
 
 
 def plot_residual(m: FieldMap, r: dict, out) -> None:

@@ -1,8 +1,10 @@
 """kaven-map check and the beam figures of report, on pillbox maps of each
-family as the converter writes them, with B reversed (as maps written before
-the converter reversed B for every mode), and with B of another mode."""
+family, with B a quarter period after E, with B reversed (as maps of dipole
+and TE modes written before the converter reversed B for them), and with B of
+another mode."""
 
 import dataclasses
+import json
 import math
 import struct
 
@@ -10,20 +12,36 @@ import numpy as np
 import pytest
 
 from conftest import convert
-from kavenmap import beam_figures, read_map
+from kavenmap import beam_figures, read_log, read_map
 from kavenmap.analysis import C_LIGHT, line_voltages
 from kavenmap.cli import main
 from kavenmap.runlog import frequency_beside
 
-# Families: generator options added to the example's (same grid for all).
-FAMILIES = {"TM010": [], "TM011": ["--p", "1"]}
+# Each family on the full cross-section, 21 x 21 x 231 nodes, the axis a node
+# line and the 2 mm step the same along x and y.
+FULL = ["--out-keys", "0,0,0", "--out-counts", "21,21,231"]
+FAMILIES = {"TM010": [], "TM011": ["--p", "1"], "TM110": ["--mode", "TM110"],
+            "TM110y": ["--mode", "TM110y"], "TE111": ["--mode", "TE111", "--p", "1"]}
 
 
 @pytest.fixture(scope="module")
-def family_maps(example_maps, tmp_path_factory):
+def families(tmp_path_factory):
+    """{family: (map path, frequency, map with B a quarter period after E)}.
+    The export's H peaks a quarter period after E; B is the converter's,
+    reversed again unless the log says the converter reversed it."""
     base = tmp_path_factory.mktemp("families")
-    return {name: example_maps[0] if not opts else convert(base / name, 0, opts)
-            for name, opts in FAMILIES.items()}
+    out = {}
+    for name, opts in FAMILIES.items():
+        path = convert(base / name, 0, [*FULL, *opts])
+        m = read_map(path)
+        if read_log(path.parent / "wavecalc_to_kaven.log").sign_reversed != "B":
+            m = dataclasses.replace(m, **reversed_b(m))
+        out[name] = (path, frequency_beside(path), m)
+    return out
+
+
+def reversed_b(m):
+    return {n: -getattr(m, n) for n in ("Bx", "By", "Bz")}
 
 
 def write_map0(path, m, **fields):
@@ -39,85 +57,114 @@ def write_map0(path, m, **fields):
     return path
 
 
-def reversed_b(m, other):
-    return {n: -getattr(m, n) for n in ("Bx", "By", "Bz")}
-
-
 def b_of(family):
-    return lambda m, other: {n: getattr(other[family], n) for n in ("Bx", "By", "Bz")}
+    return lambda fam: {n: getattr(fam[family][2], n) for n in ("Bx", "By", "Bz")}
+
+
+def after(fam):
+    return {}
+
+
+def before(family):
+    return lambda fam: reversed_b(fam[family][2])
 
 
 OK, REVERSED = "B a quarter period after E", "B reversed"
+NOT_MAXWELL = "not a Maxwell field (c = +0.000 Faraday, +0.000 Ampere)"
 CHECKS = [
-    # (family, format, change of the map, verdict, exit status)
-    ("TM010", 0, None, OK, 0),
-    ("TM010", 1, None, OK, 0),
-    ("TM010", 2, None, OK, 0),
-    ("TM011", 0, None, OK, 0),
-    ("TM010", 0, reversed_b, REVERSED, 1),
-    ("TM011", 0, reversed_b, REVERSED, 1),
-    ("TM010", 0, b_of("TM011"), "not a Maxwell field (c = +0.000 Faraday, +0.000 Ampere)", 1),
+    # (family, B of the map, verdict, exit status)
+    *((f, after, OK, 0) for f in FAMILIES),
+    *((f, before(f), REVERSED, 1) for f in FAMILIES),
+    ("TM010", b_of("TM011"), NOT_MAXWELL, 1),
+    ("TM110", b_of("TM110y"), NOT_MAXWELL, 1),
 ]
 
 
-@pytest.mark.parametrize("family, fmt, change, verdict, status", CHECKS)
-def test_check_verdict(example_maps, family_maps, tmp_path, capsys, family, fmt, change, verdict, status):
-    path = example_maps[fmt] if family == "TM010" else family_maps[family]
-    args = []
-    if change is not None:
-        m = read_map(path)
-        others = {f: read_map(p) for f, p in family_maps.items()}
-        args = ["--frequency", repr(frequency_beside(path))]
-        path = write_map0(tmp_path / "changed.map", m, **change(m, others))
-    assert main(["check", str(path), "--plot", str(tmp_path), *args]) == status
+@pytest.mark.parametrize("family, b, verdict, status", CHECKS)
+def test_check_verdict(families, tmp_path, capsys, family, b, verdict, status):
+    path, f, m = families[family]
+    path = write_map0(tmp_path / "eh_VRQ.#01", m, **b(families))
+    assert main(["check", str(path), "--frequency", repr(f)]) == status
+    assert capsys.readouterr().out.splitlines()[-1] == verdict
+
+
+@pytest.mark.parametrize("fmt", [0, 1, 2])
+def test_check_of_the_example_in_each_format(example_maps, tmp_path, capsys, fmt):
+    assert main(["check", str(example_maps[fmt]), "--plot", str(tmp_path)]) == 0
     out = capsys.readouterr().out
-    assert out.splitlines()[-1] == verdict
+    assert "from the log beside the map" in out and out.endswith(f"\n{OK}\n")
+    # At the log's frequency both laws hold to the differences' truncation error.
+    assert all(float(line.split()[-1]) < 0.01 for line in out.splitlines() if "residual" in line)
     assert (tmp_path / "maxwell_residual.png").read_bytes()[:4] == b"\x89PNG"
-    if change is None:
-        # At the log's frequency the laws hold to the differences' truncation error.
-        assert "from the log beside the map" in out
-        assert all(float(line.split()[-1]) < 0.01 for line in out.splitlines() if "residual" in line)
 
 
-def kz_integral(e0, a, k, length):
+def pillbox_gain(e0, a, k, length):
     """|integral of e0 cos(a z) exp(i k z) dz| over 0..length, a = p pi / length."""
     if a == 0:
         return abs(e0 * length * math.sin(k * length / 2) / (k * length / 2))
     return abs(2 * e0 * math.cos(k * length / 2) * k / (k * k - a * a))
 
 
-@pytest.mark.parametrize("family, p, crest", [("TM010", 0, 0.0), ("TM011", 1, math.pi / 2)])
-def test_beam_figures_of_a_pillbox_mode(family_maps, family, p, crest):
-    path = family_maps[family]
-    f = frequency_beside(path)
-    r = beam_figures(read_map(path), f)
-    assert set(r) == {"V0", "W", "T", "crest_phase", "kick", "kick_direction"}
-    e0, length, k = 1e6, 0.115, 2 * math.pi * f / C_LIGHT
+E0, L = 1e6, 0.115
+
+
+@pytest.mark.parametrize("family, v0, gain, crest, kick, direction", [
     # Ez = E0 cos(p pi z / L) on the axis: V0 = E0 L for p = 0, 2 E0 L / pi otherwise.
-    assert r["V0"] == pytest.approx(e0 * length * (1 if p == 0 else 2 / math.pi), rel=1e-4)
-    # The trapezoid rule on 0.5 mm steps is off by about (k h)^2 / 12 = 3e-5.
-    assert r["W"] == pytest.approx(kz_integral(e0, p * math.pi / length, k, length), rel=1e-4)
-    assert r["T"] == pytest.approx(r["W"] / r["V0"])
-    assert r["crest_phase"] == pytest.approx(crest, abs=1e-9)
-    # No transverse field on the axis of a monopole.
-    assert r["kick"] == pytest.approx(0, abs=1e-6 * r["W"]) and r["kick_direction"] is None
-
-
-@pytest.mark.parametrize("family, x, sign, holds", [
-    ("TM010", 0.8, 1, True), ("TM011", 0.8, 1, True), ("TM010", 0.8, -1, False),
+    ("TM010", E0 * L, lambda k: pillbox_gain(E0, 0, k, L), 0.0, 0, None),
+    ("TM011", 2 * E0 * L / math.pi, lambda k: pillbox_gain(E0, math.pi / L, k, L), math.pi / 2, 0, None),
+    # Ez = E0 J1(kc r) cos(phi), kc = k: the kick (c / w) |grad Vz| = (E0 / 2) L |sin(x) / x|.
+    ("TM110", 0, None, None, lambda k: pillbox_gain(E0 / 2, 0, k, L), "x"),
+    ("TM110y", 0, None, None, lambda k: pillbox_gain(E0 / 2, 0, k, L), "y"),
+    # No Ez: the electric and magnetic kicks cancel (to 1e-5 of either alone).
+    ("TE111", 0, None, None, lambda k: 0, "y"),
 ])
-def test_kick_obeys_panofsky_wenzel_only_with_b_a_quarter_period_after_e(family_maps, family, x, sign,
-                                                                          holds):
-    # K = (i c / w) grad Vz along any line through the cavity, the fields
-    # vanishing on its end plates; central differences over the 2 mm x step.
-    m = read_map(family_maps[family])
-    if sign < 0:
-        m = dataclasses.replace(m, **reversed_b(m, None))
-    f = frequency_beside(family_maps[family])
-    h = 0.2
-    _, kx, ky = line_voltages(m, f, x, 0.0)
-    grad = (line_voltages(m, f, x + h, 0.0)[0] - line_voltages(m, f, x - h, 0.0)[0]) / (2 * h / 100)
-    expected = 1j * C_LIGHT / (2 * math.pi * f) * grad
-    assert abs(ky) < 1e-9 * abs(kx)
-    assert (abs(kx - expected) < 0.01 * abs(expected)) == holds
+def test_beam_figures(families, family, v0, gain, crest, kick, direction):
+    _, f, m = families[family]
+    k = 2 * math.pi * f / C_LIGHT
+    r = beam_figures(m, f)
+    assert list(r) == ["V0", "W", "T", "crest_phase", "kick", "kick_direction"]
+    assert r["V0"] == pytest.approx(v0, rel=1e-4)
+    # The trapezoid rule on 0.5 mm steps is off by about (k h)^2 / 12 = 3e-5.
+    if gain is None:
+        assert r["W"] < 1e-9 * E0 * L and (r["T"], r["crest_phase"]) == (None, None)
+    else:
+        assert r["W"] == pytest.approx(gain(k), rel=1e-4) and r["T"] == pytest.approx(r["W"] / r["V0"])
+        assert r["crest_phase"] == pytest.approx(crest, abs=1e-9)
+    kick = kick(k) if callable(kick) else kick
+    assert r["kick"] == pytest.approx(kick, rel=1e-3, abs=1e-5 * E0 * L)
+    assert r["kick_direction"] == direction
 
+
+@pytest.mark.parametrize("family, x", [("TM010", 0.8), ("TM011", 0.8), ("TM110", 0), ("TM110y", 0),
+                                       ("TE111", 0)])
+def test_kick_obeys_panofsky_wenzel_only_with_b_a_quarter_period_after_e(families, family, x):
+    # K = (i c / w) grad Vz along any line through the cavity, the transverse
+    # E vanishing on its end plates; central differences over the 2 mm step.
+    _, f, m = families[family]
+    h = 0.2
+
+    def vz(dx, dy):
+        return line_voltages(m, f, x + dx, dy)[0]
+
+    grad = np.array([vz(h, 0) - vz(-h, 0), vz(0, h) - vz(0, -h)]) / (2 * h / 100)
+    expected = 1j * C_LIGHT / (2 * math.pi * f) * grad
+    right = np.array(line_voltages(m, f, x, 0)[1:])
+    wrong = np.array(line_voltages(dataclasses.replace(m, **reversed_b(m)), f, x, 0)[1:])
+    scale = max(np.abs(right).max(), np.abs(wrong).max())
+    # The map interpolates the export's 7.3 mm steps: 1.3 % on TM110.
+    assert np.abs(right - expected).max() < 0.03 * scale
+    assert np.abs(wrong - expected).max() > 0.5 * scale
+
+
+def test_report_of_a_dipole_map(families, tmp_path, capsys):
+    path = families["TM110"][0]
+    assert main(["report", str(path.parent), "--out", str(tmp_path)]) == 0
+
+    def no_nan(c):
+        raise ValueError(f"{c} in report.json")
+
+    r = json.loads((tmp_path / "report.json").read_text(), parse_constant=no_nan)
+    assert (r["T"], r["crest_phase"], r["axis_Ez_peak"], r["kick_direction"]) == (None, None, None, "x")
+    out = capsys.readouterr().out
+    assert "on-axis Ez peak        none: Ez on the axis is zero" in out
+    assert "transverse kick        13676.5 V along x" in out
