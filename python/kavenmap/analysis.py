@@ -199,8 +199,10 @@ def _kick(kx: complex, ky: complex):
 
 C_B = 1e-6 * C_LIGHT  # c B in V/cm for B in gauss
 # A field counts as present on the axis when its largest value there exceeds
-# this share of the map's largest value (E components, resp. E and c B).
-ON_AXIS = 1e-4
+# this share of the map's largest value (E components, resp. E and c B): a
+# solver's rounding noise of 1e-3 leaves up to 1.5e-3 on the axis of the
+# pillbox maps, the fields of their modes are 1 (README).
+ON_AXIS = 1e-2
 
 
 def beam_figures(m: FieldMap, frequency) -> dict:

@@ -67,7 +67,8 @@ def plot_axis(m, ez, name, case, out):
     fig, ax = _figure()
     ax.plot(m.z, ez, color="tab:blue")
     ax.axhline(0, color="0.6", lw=0.8)
-    what = "On-axis Ez(z)" if axis_has_Ez(m, ez) else "On-axis Ez(z): zero, no accelerating field on the axis"
+    what = "On-axis Ez(z)" if axis_has_Ez(m, ez) else \
+        "On-axis Ez(z): zero or noise, no accelerating field on the axis"
     _finish(fig, ax, ("z (cm)", "Ez on axis (V/cm)"), what, name, case, out)
 
 
@@ -189,7 +190,7 @@ def summary_text(r: dict, out) -> str:
         f"{r['map']}" + (f": {r['case']}" if r["case"] else ""),
         f"  frequency              {r['frequency']:.9g} Hz",
         "  on-axis Ez peak        " + (f"{peak['value']:.6g} V/cm at z = {peak['z']:.6g} cm" if peak
-                                     else "none: Ez on the axis is zero"),
+                                     else "none: Ez on the axis is zero or noise"),
         f"  V0 = integral |Ez| dz  {_value(r['V0'], '.6g', ' V')}",
         f"  energy gain on crest W {_value(r['W'], '.6g', ' V')} (particle at the speed of light), "
         f"crest phase {_value(r['crest_phase'], '.4f', ' rad')}",

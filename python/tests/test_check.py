@@ -21,7 +21,9 @@ from kavenmap.runlog import frequency_beside
 # line and the 2 mm step the same along x and y.
 FULL = ["--out-keys", "0,0,0", "--out-counts", "21,21,231"]
 FAMILIES = {"TM010": [], "TM011": ["--p", "1"], "TM110": ["--mode", "TM110"],
-            "TM110y": ["--mode", "TM110y"], "TE111": ["--mode", "TE111", "--p", "1"]}
+            "TM110y": ["--mode", "TM110y"], "TE111": ["--mode", "TE111", "--p", "1"],
+            # A solver's rounding noise of 1e-3 of the largest component.
+            "TM110 noisy": ["--mode", "TM110", "--noise", "1e-3"]}
 
 
 @pytest.fixture(scope="module")
@@ -115,6 +117,8 @@ E0, L = 1e6, 0.115
     # Ez = E0 J1(kc r) cos(phi), kc = k: the kick (c / w) |grad Vz| = (E0 / 2) L |sin(x) / x|.
     ("TM110", 0, None, None, lambda k: pillbox_gain(E0 / 2, 0, k, L), "x"),
     ("TM110y", 0, None, None, lambda k: pillbox_gain(E0 / 2, 0, k, L), "y"),
+    # The noise on the axis is no accelerating field.
+    ("TM110 noisy", None, None, None, lambda k: pillbox_gain(E0 / 2, 0, k, L), "x"),
     # No Ez: the electric and magnetic kicks cancel (to 1e-5 of either alone).
     ("TE111", 0, None, None, lambda k: 0, "y"),
 ])
@@ -123,10 +127,11 @@ def test_beam_figures(families, family, v0, gain, crest, kick, direction):
     k = 2 * math.pi * f / C_LIGHT
     r = beam_figures(m, f)
     assert list(r) == ["V0", "W", "T", "crest_phase", "kick", "kick_direction"]
-    assert r["V0"] == pytest.approx(v0, rel=1e-4)
+    if v0 is not None:
+        assert r["V0"] == pytest.approx(v0, rel=1e-4)
     # The trapezoid rule on 0.5 mm steps is off by about (k h)^2 / 12 = 3e-5.
     if gain is None:
-        assert r["W"] < 1e-9 * E0 * L and (r["T"], r["crest_phase"]) == (None, None)
+        assert r["W"] < 1e-3 * E0 * L and (r["T"], r["crest_phase"]) == (None, None)
     else:
         assert r["W"] == pytest.approx(gain(k), rel=1e-4) and r["T"] == pytest.approx(r["W"] / r["V0"])
         assert r["crest_phase"] == pytest.approx(crest, abs=1e-9)
@@ -136,7 +141,7 @@ def test_beam_figures(families, family, v0, gain, crest, kick, direction):
 
 
 @pytest.mark.parametrize("family, x", [("TM010", 0.8), ("TM011", 0.8), ("TM110", 0), ("TM110y", 0),
-                                       ("TE111", 0)])
+                                       ("TE111", 0), ("TM110 noisy", 0)])
 def test_kick_obeys_panofsky_wenzel_only_with_b_a_quarter_period_after_e(families, family, x):
     # K = (i c / w) grad Vz along any line through the cavity, the transverse
     # E vanishing on its end plates; central differences over the 2 mm step.
@@ -166,5 +171,5 @@ def test_report_of_a_dipole_map(families, tmp_path, capsys):
     r = json.loads((tmp_path / "report.json").read_text(), parse_constant=no_nan)
     assert (r["T"], r["crest_phase"], r["axis_Ez_peak"], r["kick_direction"]) == (None, None, None, "x")
     out = capsys.readouterr().out
-    assert "on-axis Ez peak        none: Ez on the axis is zero" in out
+    assert "on-axis Ez peak        none: Ez on the axis is zero or noise" in out
     assert "transverse kick        13676.5 V along x" in out
