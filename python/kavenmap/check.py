@@ -76,13 +76,12 @@ def _slice_sums(curl, rhs):
     return np.array([dot, cc, rr])
 
 
-def _law(sums, omega):
-    """Correlation, relative residual and the frequency the law implies, from
-    the per-slice sums (3, slices)."""
+def _law(sums):
+    """Correlation, relative residual and the least-squares factor a of
+    curl = -a rhs (1 at the map's frequency), from the per-slice sums (3, slices)."""
     dot, cc, rr = (float(v) for v in sums.sum(axis=1))
     c = dot / math.sqrt(cc * rr) if cc > 0 and rr > 0 else float("nan")
     residual = math.sqrt(max(cc + 2 * dot + rr, 0.0) / rr) if rr > 0 else float("nan")
-    # The least-squares factor a of curl = -a rhs; a = 1 at the map's frequency.
     factor = -dot / rr if rr > 0 else float("nan")
     return {"c": c, "residual": residual, "factor": factor}
 
@@ -90,6 +89,8 @@ def _law(sums, omega):
 def maxwell_check(m: FieldMap, frequency: float) -> dict:
     """Faraday's and Ampere's laws over the interior nodes of the map, for the
     given RF frequency (Hz)."""
+    if not (math.isfinite(frequency) and frequency > 0):
+        raise ValueError(f"the frequency must be a positive number of Hz, not {frequency!r}")
     if min(m.counts) < 3:
         raise MapError("{}: {} x {} x {} nodes: the curl needs at least 3 nodes along each "
                        "axis".format(m.path, *m.counts))
@@ -109,17 +110,17 @@ def maxwell_check(m: FieldMap, frequency: float) -> dict:
         ampere.append(_slice_sums(_curl(*b, m.x, m.y, zz, s),
                                   [AMPERE * omega / C_LIGHT**2 * f[inner] for f in e]))
     faraday, ampere = np.concatenate(faraday, axis=1), np.concatenate(ampere, axis=1)
-    result = {"frequency": frequency, "faraday": _law(faraday, omega), "ampere": _law(ampere, omega),
+    result = {"frequency": frequency, "faraday": _law(faraday), "ampere": _law(ampere),
               "z": m.z[s:nz - s].copy(), "z_span": s}
     # The map's own frequency: the two factors scale as 1/w each and reverse
     # together with B, so their product gives w without the sign of B.
     both = result["faraday"]["factor"] * result["ampere"]["factor"]
     result["map_frequency"] = frequency * math.sqrt(both) if both > 0 else None
     # Per slice, |curl + rhs| over the root mean square of |rhs| per slice.
-    for name, s in (("faraday", faraday), ("ampere", ampere)):
-        scale = math.sqrt(float(np.mean(s[2])))
-        result[name]["slices"] = np.sqrt(np.maximum(s[1] + 2 * s[0] + s[2], 0.0)) / scale \
-            if scale > 0 else np.full(s.shape[1], np.nan)
+    for name, sums in (("faraday", faraday), ("ampere", ampere)):
+        scale = math.sqrt(float(np.mean(sums[2])))
+        result[name]["slices"] = np.sqrt(np.maximum(sums[1] + 2 * sums[0] + sums[2], 0.0)) / scale \
+            if scale > 0 else np.full(sums.shape[1], np.nan)
     result["verdict"] = verdict(result["faraday"]["c"], result["ampere"]["c"])
     return result
 

@@ -92,7 +92,11 @@ def cmd_check(args) -> int:
         freq, source = args.frequency, "--frequency"
     else:
         freq, source = frequency_beside(m.path), "from the log beside the map"
-    r = maxwell_check(m, freq)
+    try:
+        r = maxwell_check(m, freq)
+    except ValueError as e:
+        print(f"{PROG}: {e}", file=sys.stderr)
+        return 1
     if args.plot:
         os.makedirs(args.plot, exist_ok=True)
         plot_residual(m, r, os.path.join(args.plot, FIGURE))
