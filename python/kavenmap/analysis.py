@@ -38,11 +38,11 @@ def _combine(parts):
     return out
 
 
-def on_axis(m: FieldMap, name: str):
-    """The component along the axis x = y = 0, an array over z, or None when
-    the axis lies outside the grid (bilinear between the nearest nodes when it
-    is not a node line)."""
-    wx, wy = node_weights(m.x, 0.0), node_weights(m.y, 0.0)
+def on_axis(m: FieldMap, name: str, x: float = 0.0, y: float = 0.0):
+    """The component along the axis x = y = 0 (or the line (x, y) parallel to
+    it), an array over z, or None when the line lies outside the grid
+    (bilinear between the nearest nodes when it is not a node line)."""
+    wx, wy = node_weights(m.x, x), node_weights(m.y, y)
     if wx is None or wy is None:
         return None
     a = m.component(name)
@@ -149,18 +149,12 @@ def line_voltages(m: FieldMap, frequency: float, x: float = 0.0, y: float = 0.0)
     so that a particle passing z = 0 at the RF phase phi (the map's E being
     E cos(w t), its B being B sin(w t)) gains Re(exp(i phi) Vz) and is
     kicked by Re(exp(i phi) K)."""
-    wx, wy = node_weights(m.x, x), node_weights(m.y, y)
-    if wx is None or wy is None:
+    if on_axis(m, "Ez", x, y) is None:
         return None
-
-    def line(name):
-        a = m.component(name)
-        return _combine([(px * py, a[i, j, :]) for i, px in wx for j, py in wy])
-
     z = np.asarray(m.z, dtype=np.float64) / 100.0  # m
     phase = np.exp(1j * (2.0 * math.pi * frequency / C_LIGHT) * z)
-    e = {n: line(n) * 100.0 for n in ("Ex", "Ey", "Ez")}  # V/m
-    cb = {n: line(n) * (1e-4 * C_LIGHT) for n in ("Bx", "By")}  # c B in V/m
+    e = {n: on_axis(m, n, x, y) * 100.0 for n in ("Ex", "Ey", "Ez")}  # V/m
+    cb = {n: on_axis(m, n, x, y) * (1e-4 * C_LIGHT) for n in ("Bx", "By")}  # c B in V/m
     # z x B = (-By, Bx); with B~ = -i B: c z x B~ = (i c By, -i c Bx).
     return (complex(_trapezoid(e["Ez"] * phase, z)),
             complex(_trapezoid((e["Ex"] + 1j * cb["By"]) * phase, z)),
@@ -181,20 +175,16 @@ def _direction(theta: float) -> str:
 
 
 def _kick(kx: complex, ky: complex):
-    """The largest transverse kick over the RF phase, the line it acts along
-    (an angle in [0, 180) degrees from x) and the phase at which it points
-    along that angle: V(phi) = a cos(phi) - b sin(phi), a = Re K, b = Im K,
-    traces an ellipse whose half major axis is the kick."""
+    """The largest transverse kick over the RF phase and the line it acts
+    along (an angle in [0, 180) degrees from x): V(phi) = a cos(phi) -
+    b sin(phi), a = Re K, b = Im K, traces an ellipse whose half major axis
+    is the kick."""
     a = np.array([kx.real, ky.real])
     b = np.array([kx.imag, ky.imag])
     aa, bb, ab = float(a @ a), float(b @ b), float(a @ b)
     phi = 0.5 * math.atan2(-2.0 * ab, aa - bb)
     u = a * math.cos(phi) - b * math.sin(phi)
-    theta = math.degrees(math.atan2(u[1], u[0]))
-    if theta < 0:
-        theta += 180.0
-        phi += math.pi
-    return float(np.hypot(*u)), theta, phi % (2.0 * math.pi)
+    return float(np.hypot(*u)), math.degrees(math.atan2(u[1], u[0])) % 180.0
 
 
 C_B = 1e-6 * C_LIGHT  # c B in V/cm for B in gauss
@@ -228,9 +218,9 @@ def beam_figures(m: FieldMap, frequency) -> dict:
     if axis_has_Ez(m, ez):
         out["T"] = out["W"] / out["V0"]
         out["crest_phase"] = -math.atan2(vz.imag, vz.real)
-    out["kick"], theta, _ = _kick(kx, ky)
-    transverse = axis_transverse(m)
-    if out["kick"] > 0 and np.max(transverse) > ON_AXIS * max(e_scale, C_B * _largest(m, ("Bx", "By", "Bz"))):
+    out["kick"], theta = _kick(kx, ky)
+    scale = max(e_scale, C_B * _largest(m, ("Bx", "By", "Bz")))
+    if out["kick"] > 0 and np.max(axis_transverse(m)) > ON_AXIS * scale:
         out["kick_direction"] = _direction(theta)
     return out
 
@@ -243,7 +233,8 @@ def axis_has_Ez(m: FieldMap, ez) -> bool:
 
 def axis_transverse(m: FieldMap) -> np.ndarray:
     """|(Ex, Ey, c Bx, c By)| on the axis over z, in V/cm."""
-    return np.sqrt(sum((on_axis(m, n) * f) ** 2 for n, f in (("Ex", 1.0), ("Ey", 1.0), ("Bx", C_B), ("By", C_B))))
+    parts = (("Ex", 1.0), ("Ey", 1.0), ("Bx", C_B), ("By", C_B))
+    return np.sqrt(sum((on_axis(m, n) * f) ** 2 for n, f in parts))
 
 
 def compare(a: FieldMap, b: FieldMap, rtol: float, atol: float) -> dict:
