@@ -184,6 +184,7 @@ def summary_text(r: dict, out) -> str:
     sign = {"E": "E reversed", "B": "B reversed", None: "no sign reversed"}[r["sign_reversed"]]
     peak = r["axis_Ez_peak"]
     kick = _value(r["kick"], ".6g", " V")
+    crest = None if r["crest_phase"] is None else round(r["crest_phase"], 4) + 0.0  # no -0.0000
     if r["kick_direction"]:
         kick += f" along {r['kick_direction']}"
     lines = [
@@ -193,7 +194,7 @@ def summary_text(r: dict, out) -> str:
                                      else "none: Ez on the axis is zero or noise"),
         f"  V0 = integral |Ez| dz  {_value(r['V0'], '.6g', ' V')}",
         f"  energy gain on crest W {_value(r['W'], '.6g', ' V')} (particle at the speed of light), "
-        f"crest phase {_value(r['crest_phase'], '.4f', ' rad')}",
+        f"crest phase {_value(crest, '.4f', ' rad')}",
         f"  transit-time factor T  {_value(r['T'], '.6f')} (W / V0)",
         f"  transverse kick        {kick} (on the axis, largest over the RF phase)",
         f"  Maxwell check          avg_rRL1 {mx['avg_rRL1']}, max_rRL1 {mx['max_rRL1']}, {sign}",
