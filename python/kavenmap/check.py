@@ -135,10 +135,8 @@ def verdict(c_faraday: float, c_ampere: float) -> str:
     return f"not a Maxwell field (c = {text(c_faraday)} Faraday, {text(c_ampere)} Ampere)"
 
 
-def plot_residual(m: FieldMap, r: dict, out) -> None:
-    from matplotlib.figure import Figure
-    fig = Figure(figsize=(7, 4), layout="constrained")
-    ax = fig.add_subplot()
+def plot_residual(ax, r: dict) -> None:
+    """Draws the residual of both laws per z slice into the axes ax."""
     for name, label in (("faraday", "Faraday: |curl E + w B|"), ("ampere", "Ampere: |curl B + w E / c^2|")):
         law = r[name]
         ax.semilogy(r["z"], law["slices"], ".", ms=3,
@@ -147,6 +145,12 @@ def plot_residual(m: FieldMap, r: dict, out) -> None:
     ax.set_ylabel("per slice, over the rms of the right side")
     ax.grid(alpha=0.3, which="both")
     ax.legend(fontsize=8, loc="best")
+
+
+def save_residual(m: FieldMap, r: dict, out) -> None:
+    from matplotlib.figure import Figure
+    fig = Figure(figsize=(7, 4), layout="constrained")
+    plot_residual(fig.add_subplot(), r)
     fig.suptitle(f"Maxwell's laws over the map, f = {r['frequency']:.9g} Hz: {r['verdict']}\n"
                  f"{m.path.name}", fontsize=10)
     fig.savefig(out, dpi=110)

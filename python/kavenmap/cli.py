@@ -86,7 +86,7 @@ def cmd_report(args) -> int:
 
 
 def cmd_check(args) -> int:
-    from .check import FIGURE, VERDICT_OK, check_text, maxwell_check, plot_residual
+    from .check import FIGURE, VERDICT_OK, check_text, maxwell_check, save_residual
     m = read_map(args.file)
     if args.frequency is not None:
         freq, source = args.frequency, "--frequency"
@@ -99,7 +99,7 @@ def cmd_check(args) -> int:
         return 1
     if args.plot:
         os.makedirs(args.plot, exist_ok=True)
-        plot_residual(m, r, os.path.join(args.plot, FIGURE))
+        save_residual(m, r, os.path.join(args.plot, FIGURE))
     print(check_text(m, r, source))
     return 0 if r["verdict"] == VERDICT_OK else 1
 
