@@ -80,9 +80,8 @@ Export grid (coordinates written in mm):
   --zmax MM        last z (Lc)
   --zorigin MM     z written as z - zorigin (0); with --zmin Lc/2 --zorigin Lc/2
                    the export is the half cavity beyond its middle plane
-  --zkey K         z symmetry key of the control file (0); the middle plane is,
-                   for TM modes, an electric wall (2) for even p and a magnetic
-                   wall (1) for odd p; for TE modes the other way round
+  --zkey K         z symmetry key of the control file (0); the middle plane is
+                   an electric wall (2) for even p, a magnetic wall (1) for odd p
   --nx N --ny N --nz N
                    points along each axis in the export (7, 7, 201); a full
                    export needs 2n - 1 points to match a quarter one of n
