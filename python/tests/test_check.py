@@ -1,7 +1,7 @@
 """kaven-map check and the beam figures of report, on pillbox maps of each
-family, with B a quarter period after E, with B reversed (as maps of dipole
-and TE modes written before the converter reversed B for them), and with B of
-another mode."""
+family as the converter writes them (B a quarter period after E), with B
+reversed (as maps of dipole and TE modes written before the converter
+reversed B for them), and with B of another mode."""
 
 import dataclasses
 import json
@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from conftest import convert
-from kavenmap import beam_figures, read_log, read_map
+from kavenmap import beam_figures, read_map
 from kavenmap.analysis import C_LIGHT, line_voltages
 from kavenmap.cli import main
 from kavenmap.runlog import frequency_beside
@@ -28,17 +28,13 @@ FAMILIES = {"TM010": [], "TM011": ["--p", "1"], "TM110": ["--mode", "TM110"],
 
 @pytest.fixture(scope="module")
 def families(tmp_path_factory):
-    """{family: (map path, frequency, map with B a quarter period after E)}.
-    The export's H peaks a quarter period after E; B is the converter's,
-    reversed again unless the log says the converter reversed it."""
+    """{family: (map path, frequency, map)}: the maps as the converter writes
+    them, B a quarter period after E."""
     base = tmp_path_factory.mktemp("families")
     out = {}
     for name, opts in FAMILIES.items():
         path = convert(base / name, 0, [*FULL, *opts])
-        m = read_map(path)
-        if read_log(path.parent / "wavecalc_to_kaven.log").sign_reversed != "B":
-            m = dataclasses.replace(m, **reversed_b(m))
-        out[name] = (path, frequency_beside(path), m)
+        out[name] = (path, frequency_beside(path), read_map(path))
     return out
 
 
