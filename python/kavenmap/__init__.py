@@ -8,7 +8,7 @@ wavecalc_to_kaven writes.
 
 from .reader import COMPONENTS, FieldMap, MapError, read_map
 from .runlog import RunLog, read_log
-from .analysis import compare, figures_of_merit, on_axis, summary
+from .analysis import beam_figures, compare, on_axis, summary
 
 __all__ = ["COMPONENTS", "FieldMap", "MapError", "read_map", "RunLog", "read_log",
-           "compare", "figures_of_merit", "on_axis", "summary"]
+           "compare", "beam_figures", "on_axis", "summary"]

@@ -38,11 +38,11 @@ def _combine(parts):
     return out
 
 
-def on_axis(m: FieldMap, name: str):
-    """The component along the axis x = y = 0, an array over z, or None when
-    the axis lies outside the grid (bilinear between the nearest nodes when it
-    is not a node line)."""
-    wx, wy = node_weights(m.x, 0.0), node_weights(m.y, 0.0)
+def on_axis(m: FieldMap, name: str, x: float = 0.0, y: float = 0.0):
+    """The component along the axis x = y = 0 (or the line (x, y) parallel to
+    it), an array over z, or None when the line lies outside the grid
+    (bilinear between the nearest nodes when it is not a node line)."""
+    wx, wy = node_weights(m.x, x), node_weights(m.y, y)
     if wx is None or wy is None:
         return None
     a = m.component(name)
@@ -134,17 +134,107 @@ def _grid_problems(m: FieldMap):
     return out
 
 
-def figures_of_merit(z_cm: np.ndarray, ez: np.ndarray, frequency: float) -> dict:
-    """On-axis voltage, transit-time factor for a particle at the speed of
-    light and the energy gain on crest, from Ez (V/cm) over z (cm)."""
-    z = np.asarray(z_cm, dtype=np.float64) / 100.0
-    e = np.asarray(ez, dtype=np.float64) * 100.0
-    k = 2.0 * math.pi * frequency / C_LIGHT
-    v0 = float(np.trapz(e, z))
-    gain = abs(complex(np.trapz(e * np.exp(1j * k * z), z)))
-    total = float(np.trapz(np.abs(e), z))
-    t = gain / total if total > 0 else float("nan")
-    return {"V0": v0, "transit_time_factor": t, "energy_gain_on_crest": v0 * t}
+def _trapezoid(y: np.ndarray, x: np.ndarray):
+    return np.sum((y[1:] + y[:-1]) * np.diff(x)) / 2
+
+
+def line_voltages(m: FieldMap, frequency: float, x: float = 0.0, y: float = 0.0):
+    """The complex voltages (V) along the line (x, y) parallel to z for a
+    particle at the speed of light, or None when the line lies outside the
+    grid: (Vz, Kx, Ky) with
+
+        Vz = integral Ez exp(i k z) dz,
+        K  = integral (E_t + c z x B~_t) exp(i k z) dz,   B~ = -i B,  k = w / c,
+
+    so that a particle passing z = 0 at the RF phase phi (the map's E being
+    E cos(w t), its B being B sin(w t)) gains Re(exp(i phi) Vz) and is
+    kicked by Re(exp(i phi) K)."""
+    if on_axis(m, "Ez", x, y) is None:
+        return None
+    z = np.asarray(m.z, dtype=np.float64) / 100.0  # m
+    phase = np.exp(1j * (2.0 * math.pi * frequency / C_LIGHT) * z)
+    e = {n: on_axis(m, n, x, y) * 100.0 for n in ("Ex", "Ey", "Ez")}  # V/m
+    cb = {n: on_axis(m, n, x, y) * (1e-4 * C_LIGHT) for n in ("Bx", "By")}  # c B in V/m
+    # z x B = (-By, Bx); with B~ = -i B: c z x B~ = (i c By, -i c Bx).
+    return (complex(_trapezoid(e["Ez"] * phase, z)),
+            complex(_trapezoid((e["Ex"] + 1j * cb["By"]) * phase, z)),
+            complex(_trapezoid((e["Ey"] - 1j * cb["Bx"]) * phase, z)))
+
+
+def _largest(m: FieldMap, names) -> float:
+    return max(float(np.max(np.abs(m.component(n)))) for n in names)
+
+
+def _direction(theta: float) -> str:
+    """A line through the axis at theta (degrees, 0 <= theta < 180) from x."""
+    if theta < 0.5 or theta > 179.5:
+        return "x"
+    if abs(theta - 90.0) < 0.5:
+        return "y"
+    return f"{theta:.1f} deg from x"
+
+
+def _kick(kx: complex, ky: complex):
+    """The largest transverse kick over the RF phase and the line it acts
+    along (an angle in [0, 180) degrees from x): V(phi) = a cos(phi) -
+    b sin(phi), a = Re K, b = Im K, traces an ellipse whose half major axis
+    is the kick."""
+    a = np.array([kx.real, ky.real])
+    b = np.array([kx.imag, ky.imag])
+    aa, bb, ab = float(a @ a), float(b @ b), float(a @ b)
+    phi = 0.5 * math.atan2(-2.0 * ab, aa - bb)
+    u = a * math.cos(phi) - b * math.sin(phi)
+    return float(np.hypot(*u)), math.degrees(math.atan2(u[1], u[0])) % 180.0
+
+
+C_B = 1e-6 * C_LIGHT  # c B in V/cm for B in gauss
+# A field counts as present on the axis when its largest value there exceeds
+# this share of the map's largest value (E components, resp. E and c B): a
+# solver's rounding noise of 1e-3 leaves up to 1.5e-3 on the axis of the
+# pillbox maps, the fields of their modes are 1 (README).
+ON_AXIS = 1e-2
+
+
+def beam_figures(m: FieldMap, frequency) -> dict:
+    """Figures of merit on the axis for a particle at the speed of light, in V
+    and rad, each None where it does not exist:
+
+    V0 = integral |Ez| dz; W = |Vz|, the energy gain on crest; T = W / V0;
+    crest_phase = -arg Vz, the RF phase (E = E cos(w t)) at which the particle
+    passes z = 0 on crest; kick, the largest transverse kick over the phase,
+    and kick_direction, the line it acts along ("x", "y" or "30.0 deg from x").
+    T and crest_phase exist when the axis carries Ez, kick_direction when it
+    carries transverse E or B."""
+    out = dict.fromkeys(("V0", "W", "T", "crest_phase", "kick", "kick_direction"))
+    ez = on_axis(m, "Ez")
+    if ez is None:
+        return out
+    e_scale = _largest(m, ("Ex", "Ey", "Ez"))
+    out["V0"] = float(_trapezoid(np.abs(ez) * 100.0, np.asarray(m.z) / 100.0))
+    if frequency is None:
+        return out
+    vz, kx, ky = line_voltages(m, frequency)
+    out["W"] = abs(vz)
+    if axis_has_Ez(m, ez):
+        out["T"] = out["W"] / out["V0"]
+        out["crest_phase"] = -math.atan2(vz.imag, vz.real)
+    out["kick"], theta = _kick(kx, ky)
+    scale = max(e_scale, C_B * _largest(m, ("Bx", "By", "Bz")))
+    if out["kick"] > 0 and np.max(axis_transverse(m)) > ON_AXIS * scale:
+        out["kick_direction"] = _direction(theta)
+    return out
+
+
+def axis_has_Ez(m: FieldMap, ez) -> bool:
+    """Whether Ez on the axis (the array over z) is a field rather than zero
+    or noise, by its size against the map's largest E component."""
+    return float(np.max(np.abs(ez))) > ON_AXIS * _largest(m, ("Ex", "Ey", "Ez"))
+
+
+def axis_transverse(m: FieldMap) -> np.ndarray:
+    """|(Ex, Ey, c Bx, c By)| on the axis over z, in V/cm."""
+    parts = (("Ex", 1.0), ("Ey", 1.0), ("Bx", C_B), ("By", C_B))
+    return np.sqrt(sum((on_axis(m, n) * f) ** 2 for n, f in parts))
 
 
 def compare(a: FieldMap, b: FieldMap, rtol: float, atol: float) -> dict:
@@ -199,5 +289,5 @@ def format_name(m: FieldMap) -> str:
     return f"format {m.format} ({FORMAT_NAMES[m.format]})"
 
 
-__all__ = ["summary", "compare", "figures_of_merit", "on_axis", "in_plane_y0", "axis_peak",
+__all__ = ["summary", "compare", "beam_figures", "line_voltages", "on_axis", "in_plane_y0", "axis_peak",
            "node_weights", "unit_of"]

@@ -85,6 +85,25 @@ def cmd_report(args) -> int:
     return 0
 
 
+def cmd_check(args) -> int:
+    from .check import FIGURE, VERDICT_OK, check_text, maxwell_check, save_residual
+    m = read_map(args.file)
+    if args.frequency is not None:
+        freq, source = args.frequency, "--frequency"
+    else:
+        freq, source = frequency_beside(m.path), "from the log beside the map"
+    try:
+        r = maxwell_check(m, freq)
+    except ValueError as e:
+        print(f"{PROG}: {e}", file=sys.stderr)
+        return 1
+    if args.plot:
+        os.makedirs(args.plot, exist_ok=True)
+        save_residual(m, r, os.path.join(args.plot, FIGURE))
+    print(check_text(m, r, source))
+    return 0 if r["verdict"] == VERDICT_OK else 1
+
+
 def cmd_export(args) -> int:
     from .export import write_openpmd, write_vti
     m = read_map(args.file)
@@ -120,6 +139,14 @@ def parser() -> argparse.ArgumentParser:
     s.add_argument("dir", help="folder of a run: control file, log and map")
     s.add_argument("--out", help="folder for the figures and report.json (DIR)")
     s.set_defaults(run=cmd_report)
+
+    s = sub.add_parser("check", help="Faraday's and Ampere's laws over the whole map; exit 0 only "
+                                     "when B is a quarter period after E")
+    s.add_argument("file")
+    s.add_argument("--frequency", type=float, metavar="HZ",
+                   help="RF frequency (from the log beside the map)")
+    s.add_argument("--plot", metavar="DIR", help="write the residual per z slice as a figure into DIR")
+    s.set_defaults(run=cmd_check)
 
     s = sub.add_parser("export", help="write the map as VTK image data and/or openPMD")
     s.add_argument("file")

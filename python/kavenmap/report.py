@@ -10,7 +10,7 @@ from pathlib import Path
 import numpy as np
 from matplotlib.figure import Figure
 
-from .analysis import axis_peak, figures_of_merit, in_plane_y0, on_axis
+from .analysis import axis_has_Ez, axis_transverse, beam_figures, in_plane_y0, on_axis
 from .reader import FieldMap, MapError, read_map
 from .runlog import LOG_NAME, LogError, case_title, read_log
 
@@ -37,11 +37,39 @@ def _finish(fig, ax, labels, what, name, case, out, grid=True):
     fig.savefig(out, dpi=110)
 
 
+AXIS_PEAK = "on-axis Ez peak"
+
+
+def transverse_plane(m, ez):
+    """The z node of the transverse figure and what it is: the on-axis Ez
+    peak, or where the axis carries no Ez, the largest transverse field on
+    the axis, or else the middle of the map."""
+    if axis_has_Ez(m, ez):
+        return int(np.argmax(np.abs(ez))), AXIS_PEAK
+    t = axis_transverse(m)
+    if np.max(t) > 0:
+        return int(np.argmax(t)), "largest transverse field on the axis"
+    return len(m.z) // 2, "middle of the map, no field on the axis"
+
+
+def _finite(v):
+    """The report with None for every value that is not a finite number."""
+    if isinstance(v, dict):
+        return {k: _finite(x) for k, x in v.items()}
+    if isinstance(v, (list, tuple)):
+        return [_finite(x) for x in v]
+    if isinstance(v, float) and not np.isfinite(v):
+        return None
+    return v
+
+
 def plot_axis(m, ez, name, case, out):
     fig, ax = _figure()
     ax.plot(m.z, ez, color="tab:blue")
     ax.axhline(0, color="0.6", lw=0.8)
-    _finish(fig, ax, ("z (cm)", "Ez on axis (V/cm)"), "On-axis Ez(z)", name, case, out)
+    what = "On-axis Ez(z)" if axis_has_Ez(m, ez) else \
+        "On-axis Ez(z): zero or noise, no accelerating field on the axis"
+    _finish(fig, ax, ("z (cm)", "Ez on axis (V/cm)"), what, name, case, out)
 
 
 def plot_maxwell(log, name, case, out):
@@ -79,7 +107,7 @@ def plot_xz(m, name, case, out):
     _finish(fig, ax, ("z (cm)", "x (cm)"), "Ez over (x, z) at y = 0", name, case, out, grid=False)
 
 
-def plot_transverse(m, k, name, case, out):
+def plot_transverse(m, k, plane, name, case, out):
     fig = Figure(figsize=(12, 4), layout="constrained")
     X, Y = np.meshgrid(m.x, m.y, indexing="ij")
     panels = (
@@ -105,7 +133,7 @@ def plot_transverse(m, k, name, case, out):
         ax.set_xlabel("x (cm)")
         ax.set_ylabel("y (cm)")
         ax.set_title(label.split(" (")[0], fontsize=10)
-    _title(fig, f"Transverse plane at z = {m.z[k]:.4g} cm (on-axis Ez peak)", name, case)
+    _title(fig, f"Transverse plane at z = {m.z[k]:.4g} cm ({plane})", name, case)
     fig.savefig(out, dpi=110)
 
 
@@ -127,36 +155,48 @@ def make_report(folder, out=None) -> dict:
     ez = on_axis(m, "Ez")
     if ez is None:
         raise MapError(f"{m.path}: the axis x = y = 0 lies outside the grid; no on-axis field")
-    _, z_peak, k = axis_peak(m)
+    k, plane = transverse_plane(m, ez)
     out.mkdir(parents=True, exist_ok=True)
     plot_axis(m, ez, name, case, out / FIGURES[0])
     plot_maxwell(log, name, case, out / FIGURES[1])
     plot_xz(m, name, case, out / FIGURES[2])
-    plot_transverse(m, k, name, case, out / FIGURES[3])
-    merit = figures_of_merit(m.z, ez, log.frequency)
+    plot_transverse(m, k, plane, name, case, out / FIGURES[3])
     report = {
-        "map": str(m.path), "case": case, "frequency": log.frequency, **merit,
-        "axis_Ez_peak": {"value": float(ez[k]), "z": z_peak},
+        "map": str(m.path), "case": case, "frequency": log.frequency,
+        **beam_figures(m, log.frequency),
+        "axis_Ez_peak": {"value": float(ez[k]), "z": float(m.z[k])} if plane == AXIS_PEAK else None,
         "maxwell": {s: log.maxwell.get(s) for s in ("avg_sRL1", "avg_rRL1", "max_rRL1", "min_rRL1")},
         "sign_reversed": log.sign_reversed,
         "figures": list(FIGURES),
     }
     with open(out / "report.json", "w") as f:
-        json.dump(report, f, indent=2)
+        json.dump(_finite(report), f, indent=2, allow_nan=False)
         f.write("\n")
     return report
+
+
+def _value(v, fmt, unit=""):
+    return "none" if v is None else f"{v:{fmt}}{unit}"
 
 
 def summary_text(r: dict, out) -> str:
     mx = r["maxwell"]
     sign = {"E": "E reversed", "B": "B reversed", None: "no sign reversed"}[r["sign_reversed"]]
+    peak = r["axis_Ez_peak"]
+    kick = _value(r["kick"], ".6g", " V")
+    crest = None if r["crest_phase"] is None else round(r["crest_phase"], 4) + 0.0  # no -0.0000
+    if r["kick_direction"]:
+        kick += f" along {r['kick_direction']}"
     lines = [
         f"{r['map']}" + (f": {r['case']}" if r["case"] else ""),
         f"  frequency              {r['frequency']:.9g} Hz",
-        f"  on-axis Ez peak        {r['axis_Ez_peak']['value']:.6g} V/cm at z = {r['axis_Ez_peak']['z']:.6g} cm",
-        f"  V0 = integral Ez dz    {r['V0']:.6g} V",
-        f"  transit-time factor T  {r['transit_time_factor']:.6f} (particle at the speed of light)",
-        f"  energy gain on crest   {r['energy_gain_on_crest']:.6g} V (V0 T)",
+        "  on-axis Ez peak        " + (f"{peak['value']:.6g} V/cm at z = {peak['z']:.6g} cm" if peak
+                                     else "none: Ez on the axis is zero or noise"),
+        f"  V0 = integral |Ez| dz  {_value(r['V0'], '.6g', ' V')}",
+        f"  energy gain on crest W {_value(r['W'], '.6g', ' V')} (particle at the speed of light), "
+        f"crest phase {_value(crest, '.4f', ' rad')}",
+        f"  transit-time factor T  {_value(r['T'], '.6f')} (W / V0)",
+        f"  transverse kick        {kick} (on the axis, largest over the RF phase)",
         f"  Maxwell check          avg_rRL1 {mx['avg_rRL1']}, max_rRL1 {mx['max_rRL1']}, {sign}",
         f"  wrote {', '.join(r['figures'])} and report.json into {out}",
     ]

@@ -103,13 +103,16 @@ void normalise_fields(RunData& d, ListWriter& log) {
   }
 }
 
-void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {
-  if (signs_incompatible) {
+void correct_signs(RunData& d, ListWriter& log) {
+  if (d.sign_correction != RunData::SignCorrection::None) {
+    // Without evidence on the axis there is no Ez peak to choose by: B is
+    // reversed and E keeps the export's sign.
+    const bool by_axis = d.sign_correction == RunData::SignCorrection::ByAxisPeak;
     // Walk up the axis from the first z node while |Ez| rises strictly: the
     // node before the first one that does not rise is the first maximum. A
     // walk still rising at the last node stops there.
     double mxEz = -9e9, mxsg = 0;
-    for (int iz = 1; iz <= d.Niz; ++iz) {
+    for (int iz = 1; by_axis && iz <= d.Niz; ++iz) {
       const double ez = conditioning_detail::axis_Ez(d, d.Zi(iz));
       const double a = std::fabs(ez);
       if (!(a > mxEz)) break;
@@ -117,7 +120,7 @@ void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible) {
       // A zero first maximum has no sign; it is taken as 0 (B is reversed).
       mxsg = a == 0 ? 0.0 : ez / a;
     }
-    log.record(" 1st Max of Ez: mxEz, mxsg = ", mxEz, mxsg);
+    if (by_axis) log.record(" 1st Max of Ez: mxEz, mxsg = ", mxEz, mxsg);
 
     // Reverse the field whose sign disagrees with a positive first Ez peak.
     const bool switch_E = mxsg < 0;

@@ -11,12 +11,14 @@ namespace wk {
 // B in gauss, both times Fnorm.
 void normalise_fields(RunData& d, ListWriter& log);
 
-// Checks the Ampere-Maxwell law slice by slice; stops the run when the mean
-// ratio exceeds 2 in magnitude. Returns true when E and B signs disagree.
-bool check_maxwell(RunData& d, ListWriter& log);
+// Checks the Ampere-Maxwell law slice by slice and Faraday's law over the
+// whole full grid; stops the run when the mean ratio of slices that carry a
+// real field exceeds 2 in magnitude. Leaves in d what the sign correction is
+// to do.
+void check_maxwell(RunData& d, ListWriter& log);
 
-// Reverses E or B when the signs disagree; always ends the block with the
-// separator line.
-void correct_signs(RunData& d, ListWriter& log, bool signs_incompatible);
+// Reverses E or B as the Maxwell check decided; always ends the block with
+// the separator line.
+void correct_signs(RunData& d, ListWriter& log);
 
 }  // namespace wk

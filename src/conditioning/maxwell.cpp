@@ -7,8 +7,10 @@
 // Ez0 the on-axis Ez of the slice. Lengths are in cm, E in V/cm and B in
 // gauss (both times Fnorm), so the factors 1/100 and 0.01 make both currents
 // amperes. For a consistent pair of maps I_E/I_H is close to +1 or -1.
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -78,8 +80,12 @@ CircleStencils circle_stencils(const RunData& d, const Circle& circle, double r)
 // The two currents of the slices iz = first, first + stride, ... up to
 // Niz - 1, stored at index iz. Each slice depends only on the field arrays,
 // so slices may be computed in any order and on any thread.
-void slice_currents(const RunData& d, const Circle& circle, int first, int stride, std::vector<double>& I_H,
-                    std::vector<double>& I_E) {
+// The two currents and the on-axis Ez of each slice.
+struct SliceFields {
+  std::vector<double> I_H, I_E, Ez0;
+};
+
+void slice_currents(const RunData& d, const Circle& circle, int first, int stride, SliceFields& s) {
   const double r = d.aper / 2;
   const CircleStencils points = circle_stencils(d, circle, r);
   PointStencil w;
@@ -102,16 +108,18 @@ void slice_currents(const RunData& d, const Circle& circle, int first, int strid
     const double Ez0 = conditioning_detail::axis_Ez(d, zz);
     double ie = -(d.eps0 * d.omeg * d.pi * (r * r) * Ez0);
     ie = ie * 0.01;
-    I_H[static_cast<std::size_t>(iz)] = ih;
-    I_E[static_cast<std::size_t>(iz)] = ie;
+    const auto at = static_cast<std::size_t>(iz);
+    s.I_H[at] = ih;
+    s.I_E[at] = ie;
+    s.Ez0[at] = Ez0;
   }
 }
 
-void all_slice_currents(const RunData& d, const Circle& circle, std::vector<double>& I_H, std::vector<double>& I_E) {
+void all_slice_currents(const RunData& d, const Circle& circle, SliceFields& s) {
   const std::size_t points = static_cast<std::size_t>(d.Niz - 2) * kCirclePoints;
   // Odd slices on one thread, even ones on the other; interleaving balances
   // the work when part of the circle lies outside the grid.
-  on_two_threads(points, [&](int part) { slice_currents(d, circle, 2 + part, 2, I_H, I_E); });
+  on_two_threads(points, [&](int part) { slice_currents(d, circle, 2 + part, 2, s); });
 }
 
 // Both currents of a slice are sums over the field (and the frequency and
@@ -124,14 +132,49 @@ void refuse_overflowed_currents(const RunData& d, int iz, double ih, double ie) 
          "and Fnorm (line 12)");
 }
 
-// The warning of a check in which no slice compared E with B.
-std::string nothing_compared(const RunData& d, bool any_ie, bool any_ih) {
+// What the slices of the axial check held: whether some slice had on-axis
+// Ez, displacement current, circulation, both currents; and, over the
+// slices with both currents, the largest on-axis |Ez| relative to the
+// largest component of E on the full grid.
+struct AxisFindings {
+  bool any_ez = false, any_ie = false, any_ih = false, any_both = false;
+  bool evidence = false;
+  double ez_level = 0;
+};
+
+// c with its sign and five digits.
+std::string correlation(double c) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%+.5f", c);
+  return buf;
+}
+
+// "curl E against omega B correlates with c = ..., relative residual ...".
+std::string faraday_figures(const RunData::Faraday& f) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", f.residual);
+  return "curl E against omega B correlates with c = " + correlation(f.c) + ", relative residual " + buf;
+}
+
+// Why the axial check holds no evidence.
+std::string no_evidence(const RunData& d, const AxisFindings& a) {
   const double r = d.aper / 2;
   const std::string circle = "the circle r = aper/2 = " + message_number(r) + " cm";
+  if (a.any_both) {
+    char level[32];
+    std::snprintf(level, sizeof level, "%.3g", a.ez_level);
+    return std::string("the Maxwell check compared noise: in the slices it compared, Ez on the axis reaches ") +
+           level + " of the largest E component of the full grid, a real field at least " +
+           message_number(conditioning_detail::kAxisFieldLevel);
+  }
   std::string why;
-  if (!any_ie) {
+  if (!a.any_ez) {
     why = "Ez on the axis is 0 in every slice, as in a dipole mode";
-  } else if (!any_ih) {
+  } else if (!a.any_ie) {
+    why = "the displacement current through " + circle +
+          " is 0 in every slice although Ez on the axis is not: the circle is too small for the currents to be "
+          "represented";
+  } else if (!a.any_ih) {
     why = "the circulation of B on " + circle + " is 0 in every slice";
     const bool inside = d.Xi(1) <= -r && r <= d.Xi(d.Nix) && d.Yi(1) <= -r && r <= d.Yi(d.Niy);
     if (!inside) {
@@ -139,53 +182,97 @@ std::string nothing_compared(const RunData& d, bool any_ie, bool any_ih) {
              message_number(d.Xi(d.Nix)) + ", y from " + message_number(d.Yi(1)) + " to " +
              message_number(d.Yi(d.Niy)) + " cm), where B counts as 0";
     }
-  } else {
-    why = "no slice had both a non-zero Ez on the axis and a non-zero circulation of B on " + circle;
   }
   return "the Maxwell check compared E with B in no slice: " + why;
 }
 
+// What Faraday's law over the whole grid adds to a check without evidence
+// on the axis; nothing when it confirms the signs as they are.
+constexpr const char* kMeaning = " (c = -1 when B is a quarter period after E)";
+constexpr const char* kLikelyCauses =
+    "; check the columns and phases of the H export (9 columns: imaginary parts), or whether it holds the same mode "
+    "as the E export";
+
+std::string grid_decision(const RunData::Faraday& f, conditioning_detail::FaradayVerdict v) {
+  using conditioning_detail::FaradayVerdict;
+  const std::string meaning = kMeaning;
+  switch (v) {
+    case FaradayVerdict::Compatible:
+    case FaradayVerdict::NotMade:
+      return "";
+    case FaradayVerdict::Reversed:
+      return "; the sign of B was decided by Faraday's law over the whole grid instead: " + faraday_figures(f) +
+             meaning + ", so B was reversed";
+    case FaradayVerdict::Unclear:
+      break;
+  }
+  return "; nor do E and B satisfy Faraday's law over the whole grid: " + faraday_figures(f) + meaning +
+         kLikelyCauses + "; signs left as exported";
+}
+
 }  // namespace
 
-bool check_maxwell(RunData& d, ListWriter& log) {
+namespace conditioning_detail {
+
+bool slice_has_field(double Ez0, double E_max) { return Ez0 != 0 && std::fabs(Ez0) >= kAxisFieldLevel * E_max; }
+
+SignDecision decide_signs(bool evidence, double avg_sRL1, FaradayVerdict grid) {
+  using SC = RunData::SignCorrection;
+  if (evidence) {
+    const bool axis_reverses = avg_sRL1 < 0;
+    const bool disagree = axis_reverses ? grid == FaradayVerdict::Compatible : grid == FaradayVerdict::Reversed;
+    return {axis_reverses ? SC::ByAxisPeak : SC::None, disagree};
+  }
+  return {grid == FaradayVerdict::Reversed ? SC::BFromGrid : SC::None, false};
+}
+
+}  // namespace conditioning_detail
+
+void check_maxwell(RunData& d, ListWriter& log) {
+  using namespace conditioning_detail;
+  d.faraday = check_faraday(d);
   log.record(" Checking Maxwell Equations ... ");
   log.record();
 
   double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 9e9;
-  // Whether some slice had a displacement current, a circulation, both.
-  bool any_ie = false, any_ih = false, any_both = false;
+  AxisFindings axis;
 
   if (d.Niz > 2) {
     const Circle circle = make_circle(d.pi);
     const std::size_t n = static_cast<std::size_t>(d.Niz);
-    std::vector<double> I_H(n, 0.0), I_E(n, 0.0);
-    all_slice_currents(d, circle, I_H, I_E);
+    SliceFields f{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0), std::vector<double>(n, 0.0)};
+    all_slice_currents(d, circle, f);
 
     for (int iz = 2; iz <= d.Niz - 1; ++iz) {
-      refuse_overflowed_currents(d, iz, I_H[static_cast<std::size_t>(iz)], I_E[static_cast<std::size_t>(iz)]);
+      refuse_overflowed_currents(d, iz, f.I_H[static_cast<std::size_t>(iz)], f.I_E[static_cast<std::size_t>(iz)]);
     }
 
     // The ratio of a slice without current depends on the sum so far: the
     // statistics and the lines go in slice order.
-    char line[conditioning_detail::kSliceLineLength];
+    char line[kSliceLineLength];
     for (int iz = 2; iz <= d.Niz - 1; ++iz) {
-      const double ih = I_H[static_cast<std::size_t>(iz)];
-      const double ie = I_E[static_cast<std::size_t>(iz)];
-      any_ie |= ie != 0;
-      any_ih |= ih != 0;
-      any_both |= ie != 0 && ih != 0;
-      const double ratio = conditioning_detail::slice_ratio(ih, ie, avg_sRL1);
+      const auto at = static_cast<std::size_t>(iz);
+      const double ih = f.I_H[at];
+      const double ie = f.I_E[at];
+      axis.any_ez |= f.Ez0[at] != 0;
+      axis.any_ie |= ie != 0;
+      axis.any_ih |= ih != 0;
+      if (ie != 0 && ih != 0) {
+        axis.any_both = true;
+        axis.evidence |= slice_has_field(f.Ez0[at], d.faraday.E_max);
+        axis.ez_level = std::max(axis.ez_level, std::fabs(f.Ez0[at]) / d.faraday.E_max);
+      }
+      const double ratio = slice_ratio(ih, ie, avg_sRL1);
       if (ratio != 0) {
         avg_sRL1 = avg_sRL1 + ratio / std::fabs(ratio);
         avg_rRL1 = avg_rRL1 + ratio;
       }
       if (std::fabs(ratio) > max_rRL1) max_rRL1 = std::fabs(ratio);
       if (std::fabs(ratio) < min_rRL1) min_rRL1 = std::fabs(ratio);
-      conditioning_detail::format_slice_line(iz, d.Zi(iz), ih, ie, ratio, line);
-      log.line(std::string_view(line, conditioning_detail::kSliceLineLength));
+      format_slice_line(iz, d.Zi(iz), ih, ie, ratio, line);
+      log.line(std::string_view(line, kSliceLineLength));
     }
   }
-
   log.record();
   // Divided by the number of z nodes, not by the Niz - 2 slices examined.
   avg_sRL1 = avg_sRL1 / d.Niz;
@@ -194,29 +281,58 @@ bool check_maxwell(RunData& d, ListWriter& log) {
   d.avg_rRL1 = avg_rRL1;
   d.max_rRL1 = max_rRL1;
   d.min_rRL1 = min_rRL1;
+  d.axis_evidence = axis.evidence;
   log.record(" avg_sRL1= ", avg_sRL1);
   log.record(" avg_rRL1= ", avg_rRL1);
   log.record(" max_rRL1= ", max_rRL1);
   log.record(" min_rRL1= ", min_rRL1);
   log.record();
 
-  switch (conditioning_detail::judge_ratio(avg_rRL1)) {
-    case conditioning_detail::RatioVerdict::Stop:
-      stop(" Maxwell Equations Not Verified: Ratio > 2 ");
-    case conditioning_detail::RatioVerdict::Warn:
-      log.record(" Warning: Maxwell Equations: Ratio > 1.5 ");
-      break;
-    case conditioning_detail::RatioVerdict::Accept:
-      break;
+  // The mean ratio stops or warns only when it compares real fields: the
+  // ratios of slices that carry noise mean nothing.
+  if (axis.evidence) {
+    switch (judge_ratio(avg_rRL1)) {
+      case RatioVerdict::Stop:
+        stop(" Maxwell Equations Not Verified: Ratio > 2 ");
+      case RatioVerdict::Warn:
+        log.record(" Warning: Maxwell Equations: Ratio > 1.5 ");
+        break;
+      case RatioVerdict::Accept:
+        break;
+    }
   }
 
-  if (!any_both) d.warnings.push_back(nothing_compared(d, any_ie, any_ih));
+  // A consistent pair gives ratios near +-1: a small mean says that B is far
+  // larger than E's displacement current makes it.
+  if (axis.evidence && std::fabs(avg_rRL1) < kSmallRatio) {
+    char factor[32];
+    std::snprintf(factor, sizeof factor, "%.3g", 1 / std::fabs(avg_rRL1));
+    d.warnings.push_back("the Maxwell check's mean ratio avg_rRL1 = " + message_number(avg_rRL1) +
+                         " is below " + message_number(kSmallRatio) +
+                         " in magnitude: E and B differ in scale by a factor of about 1/|avg_rRL1| = " + factor +
+                         ", B the larger (units of the H export? A/m expected)");
+  }
 
-  if (avg_sRL1 < 0) {
+  const FaradayVerdict grid = judge_faraday(d.faraday.c);
+  const SignDecision decision = decide_signs(axis.evidence, avg_sRL1, grid);
+  if (!axis.evidence) {
+    d.warnings.push_back(no_evidence(d, axis) + grid_decision(d.faraday, grid));
+  } else if (decision.disagree) {
+    d.warnings.push_back("the Maxwell check on the axis finds the signs of E and B " +
+                         std::string(avg_sRL1 < 0 ? "incompatible" : "compatible") +
+                         " (avg_sRL1 = " + message_number(avg_sRL1) +
+                         "), Faraday's law over the whole grid the opposite: " + faraday_figures(d.faraday) +
+                         kMeaning + "; the map follows the axis");
+  } else if (grid == FaradayVerdict::Unclear) {
+    d.warnings.push_back("E and B do not satisfy Faraday's law over the whole grid although the Maxwell check on "
+                         "the axis passed: " +
+                         faraday_figures(d.faraday) + kMeaning + kLikelyCauses);
+  }
+
+  if (decision.correction != RunData::SignCorrection::None) {
     log.record(" Maxwell Equations: E and B Signs Not Compatible");
-    return true;
   }
-  return false;
+  d.sign_correction = decision.correction;
 }
 
 }  // namespace wk

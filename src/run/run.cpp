@@ -79,8 +79,8 @@ std::vector<std::string> run_conversion() {
   complete_symmetry(d, log);
 
   normalise_fields(d, log);
-  const bool signs_incompatible = check_maxwell(d, log);
-  correct_signs(d, log, signs_incompatible);
+  check_maxwell(d, log);
+  correct_signs(d, log);
 
   build_output_grid(d, log);
   OutFile map = open_field_map(d, log);

@@ -69,7 +69,8 @@ struct Outcome {
 };
 Outcome run_check(RunData& d) {
   Outcome o;
-  o.log = test::capture_log([&](ListWriter& log) { o.incompatible = check_maxwell(d, log); });
+  o.log = test::capture_log([&](ListWriter& log) { check_maxwell(d, log); });
+  o.incompatible = d.sign_correction != RunData::SignCorrection::None;
   return o;
 }
 

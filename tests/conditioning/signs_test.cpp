@@ -25,6 +25,7 @@ RunData axis_profile(const std::vector<double>& Ez) {
   test::fill(d.Bz, d, [](double, double y, double) { return -4 * y; });
   d.Ey(1, 3, 2) = 6;
   d.Bx(3, 1, 1) = -7;
+  d.sign_correction = RunData::SignCorrection::ByAxisPeak;
   return d;
 }
 
@@ -82,7 +83,7 @@ TEST(SignCorrection, FirstMaximumOnTheAxis) {
     SCOPED_TRACE(c.name);
     RunData d = axis_profile(c.Ez);
     const RunData before = d;
-    const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w, true); });
+    const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w); });
     const std::vector<std::string> want = {c.max_line, c.switched, "  ------------------------------ "};
     EXPECT_EQ(log.lines, want);
     const bool E_switched = &c.switched == &kE;
@@ -97,9 +98,9 @@ TEST(SignCorrection, FirstMaximumOnTheAxis) {
 
 TEST(SignCorrection, ReversedEHasAPositiveFirstPeak) {
   RunData d = axis_profile({-1, -3, -5, -2, -1});
-  test::capture_log([&](ListWriter& w) { correct_signs(d, w, true); });
+  test::capture_log([&](ListWriter& w) { correct_signs(d, w); });
   // The same search now finds +5: a second correction would reverse B.
-  const auto again = test::capture_log([&](ListWriter& w) { correct_signs(d, w, true); });
+  const auto again = test::capture_log([&](ListWriter& w) { correct_signs(d, w); });
   ASSERT_FALSE(again.lines.empty());
   EXPECT_EQ(again.lines[0], "  1st Max of Ez: mxEz, mxsg =    5.00000000000000        1.00000000000000     ");
 }
@@ -107,7 +108,8 @@ TEST(SignCorrection, ReversedEHasAPositiveFirstPeak) {
 TEST(SignCorrection, CompatibleSignsOnlyCloseTheBlock) {
   RunData d = axis_profile({-1, -3, -5, -2, -1});
   const RunData before = d;
-  const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w, false); });
+  d.sign_correction = RunData::SignCorrection::None;
+  const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w); });
   EXPECT_EQ(log.lines, std::vector<std::string>{"  ------------------------------ "});
   for (const auto& [now, old] : {std::pair{&d.Ex, &before.Ex}, std::pair{&d.Ez, &before.Ez},
                                  std::pair{&d.Bx, &before.Bx}, std::pair{&d.By, &before.By}})

@@ -47,6 +47,14 @@ std::vector<std::string> base_lines(bool complex, char field = 'E') {
   });
 }
 
+// stderr without the warning about the scale of E against B: the base case's
+// B is some 4000 times what the displacement current of its Ez makes it.
+std::string without_scale_warning(std::string err) {
+  const std::string head = "wavecalc_to_kaven: warning: the Maxwell check's mean ratio avg_rRL1 = ";
+  if (err.starts_with(head)) err.erase(0, err.find('\n') + 1);
+  return err;
+}
+
 // The base control file: z over the full grid's 2 cm (elen 2), x and y from
 // 0 to the 1 cm aperture.
 Control base_control() {
@@ -282,7 +290,7 @@ TEST(BadInputE2E, MegabyteRemarksAreIgnored) {
   }
   const auto r = run_converter(dir.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(without_scale_warning(r.err), "");
   EXPECT_EQ(read_file(dir / kLog), read_file(plain / kLog));
   EXPECT_TRUE(read_file(dir / kMap) == read_file(plain / kMap)) << "the maps differ";
 }
@@ -598,7 +606,7 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
     write_case_over_earlier_map(dir.path(), c.make);
     const auto r = run_converter(dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(without_scale_warning(r.err), c.err);
     EXPECT_FALSE(read_file(dir / kMap) == kEarlierMap) << "no map was written";
     EXPECT_EQ(read_file(dir / kLog).find("warning"), std::string::npos);
   }
@@ -647,7 +655,7 @@ TEST(BadInputE2E, ControlFileLineEndsTabsAndByteOrderMark) {
     write_file(dir / "hfield.txt", c.exports(base_lines(false, 'H')));
     const auto r = run_converter(dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(without_scale_warning(r.err), "");
     EXPECT_EQ(read_file(dir / kLog), plain_log);
     EXPECT_TRUE(read_file(dir / kMap) == plain_map) << "the maps differ";
   }

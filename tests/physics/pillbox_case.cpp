@@ -63,7 +63,8 @@ std::string map_name(int fnum) {
 
 void generate(const PillboxCase& c, const fs::path& dir) {
   std::string cmd = std::string("'") + WK_PILLBOX + "' --dir '" + dir.string() + "'";
-  cmd += " --Rc " + exact(c.Rc) + " --Lc " + exact(c.Lc) + " --p " + std::to_string(c.p) + " --E0 " + exact(c.E0);
+  cmd += " --Rc " + exact(c.Rc) + " --Lc " + exact(c.Lc) + " --mode " + c.mode().name() + " --E0 " + exact(c.E0);
+  if (c.noise > 0) cmd += " --noise " + exact(c.noise);
   cmd += c.full ? " --full" : " --quarter";
   cmd += " --xmax " + exact(c.xmax) + " --zmin " + exact(c.zmin) + " --zmax " + exact(c.zmax);
   cmd += " --zorigin " + exact(c.zorigin) + " --zkey " + std::to_string(c.zkey);

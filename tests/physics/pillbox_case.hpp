@@ -18,8 +18,11 @@ namespace wk::test {
 // Lengths of the cavity and the export in mm, of the control file in cm.
 struct PillboxCase {
   double Rc = 50, Lc = 50;  // mm
+  pillbox::Family family = pillbox::Family::TM01;
+  pillbox::Turn turn = pillbox::Turn::X;
   int p = 0;
-  double E0 = 1e6;  // V/m
+  double E0 = 1e6;   // V/m
+  double noise = 0;  // the generator's --noise
   bool full = false;
   double xmax = 25;                         // mm
   double zmin = 0, zmax = 50, zorigin = 0;  // mm
@@ -35,7 +38,7 @@ struct PillboxCase {
   std::string aper = "1";  // cm
   std::string elen = "5";  // cm
 
-  pillbox::Mode mode() const { return pillbox::Mode(Rc * 1e-3, Lc * 1e-3, p, E0); }
+  pillbox::Mode mode() const { return pillbox::Mode(family, turn, Rc * 1e-3, Lc * 1e-3, p, E0); }
   double aper_cm() const { return std::stod(aper); }
   double fnorm_value() const { return std::stod(fnorm); }
   // Physical z in mm of a z coordinate of the converter's full grid (cm): the

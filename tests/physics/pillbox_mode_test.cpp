@@ -36,21 +36,41 @@ double curl(const Mode& m, int offset, int c, double x, double y, double z, doub
   return deriv(j, i) - deriv(i, j);
 }
 
+// The modes of the tables below: every family, both dipole orientations.
+struct ModeRow {
+  pillbox::Family family;
+  pillbox::Turn turn;
+  int p;
+};
+constexpr ModeRow kModes[] = {
+    {pillbox::Family::TM01, pillbox::Turn::X, 0}, {pillbox::Family::TM01, pillbox::Turn::X, 1},
+    {pillbox::Family::TM01, pillbox::Turn::X, 2}, {pillbox::Family::TM11, pillbox::Turn::X, 0},
+    {pillbox::Family::TM11, pillbox::Turn::Y, 1}, {pillbox::Family::TE11, pillbox::Turn::X, 1},
+    {pillbox::Family::TE11, pillbox::Turn::Y, 2},
+};
+
 TEST(PillboxMode, SolvesMaxwellsEquationsWithMetalWalls) {
   // E is the real part and H = j Hi the imaginary part of the phasors, so
   // curl E = -j w mu0 H becomes curl E = w mu0 Hi, and curl H = j w eps0 E
   // becomes curl Hi = w eps0 E.
   const double Rc = 0.05, Lc = 0.04;
-  for (int p : {0, 1, 2}) {
-    SCOPED_TRACE("TM01" + std::to_string(p));
-    const Mode m(Rc, Lc, p, 1e6);
-    // Largest |E| and |Hi| of the mode set the scale of the residuals.
-    const double e_scale = 1e6 * std::max(1.0, m.kz() / m.kc());
-    const double h_scale = m.omega() * pillbox::kEps0 / m.kc() * 1e6;
+  for (const ModeRow row : kModes) {
+    const Mode m(row.family, row.turn, Rc, Lc, row.p, 1e6);
+    SCOPED_TRACE(m.name());
+    // Largest |E| and |Hi| over a coarse grid in the cavity set the scale of
+    // the residuals.
+    double e_scale = 0, h_scale = 0;
+    for (int n = 0; n < 11 * 11 * 11; ++n) {
+      const auto v = parts(m.field(Rc * (n % 11 - 5) / 7.1, Rc * (n / 11 % 11 - 5) / 7.1, Lc * (n / 121) / 10));
+      for (std::size_t c = 0; c < 3; ++c) {
+        e_scale = std::max(e_scale, std::fabs(v[c]));
+        h_scale = std::max(h_scale, std::fabs(v[3 + c]));
+      }
+    }
     const double d = 1e-6;  // m: central-difference error (k d)^2/6 ~ 1e-9
     for (const std::array<double, 3> pt :
          {std::array<double, 3>{0.011, 0.007, 0.013}, std::array<double, 3>{-0.02, 0.013, 0.031},
-          std::array<double, 3>{0.003, -0.035, 0.002}}) {
+          std::array<double, 3>{0.003, -0.035, 0.002}, std::array<double, 3>{0.0, 1e-7, 0.017}}) {
       const Field f = m.field(pt[0], pt[1], pt[2]);
       const auto v = parts(f);
       for (int c = 0; c < 3; ++c) {
@@ -61,11 +81,14 @@ TEST(PillboxMode, SolvesMaxwellsEquationsWithMetalWalls) {
                     1e-6 * m.omega() * pillbox::kEps0 * e_scale)
             << "curl H, component " << c;
       }
-      EXPECT_EQ(f.Hz, 0.0);
+      EXPECT_EQ(row.family == pillbox::Family::TE11 ? f.Ez : f.Hz, 0.0);
     }
-    // Tangential E vanishes on the mantle (Ez) and on the end plates (Ex, Ey).
+    // Tangential E vanishes on the mantle (Ez and E along phi) and on the end
+    // plates (Ex, Ey).
     for (double phi : {0.0, 0.7, 2.5}) {
-      EXPECT_NEAR(m.field(Rc * std::cos(phi), Rc * std::sin(phi), 0.013).Ez, 0.0, 1e-9 * e_scale);
+      const Field mantle = m.field(Rc * std::cos(phi), Rc * std::sin(phi), 0.013);
+      EXPECT_NEAR(mantle.Ez, 0.0, 1e-9 * e_scale);
+      EXPECT_NEAR(-std::sin(phi) * mantle.Ex + std::cos(phi) * mantle.Ey, 0.0, 1e-9 * e_scale);
       for (double z : {0.0, Lc}) {
         const Field end = m.field(0.02 * std::cos(phi), 0.02 * std::sin(phi), z);
         EXPECT_NEAR(end.Ex, 0.0, 1e-9 * e_scale);
@@ -177,34 +200,59 @@ TEST(PillboxExport, WritesEveryPointInTheRequestedLoopOrder) {
 }
 
 TEST(PillboxExport, QuarterNodesAreNodesOfTheFullExportAndMirrorExactly) {
-  PillboxCase q;
-  q.p = 1;
-  q.nx = 4;
-  q.ny = 3;
-  q.nz = 3;
-  q.order = 123;
-  PillboxCase f = q;
-  f.full = true;
-  f.nx = 7;
-  f.ny = 5;
-  TempDir dq, df;
-  generate(q, dq.path());
-  generate(f, df.path());
-  const auto eq = table_of(read_file(dq / "pillbox_E.txt"));
-  const auto ef = table_of(read_file(df / "pillbox_E.txt"));
-  ASSERT_EQ(eq.size(), 36u);
-  ASSERT_EQ(ef.size(), 105u);
-  // Full point (i, j, k), x fastest, is quarter point (|i - 3|, |j - 2|, k)
-  // with Ex odd in x and even in y, Ey even in x and odd in y, Ez even.
-  for (int k = 0; k < 3; ++k)
-    for (int j = 0; j < 5; ++j)
-      for (int i = 0; i < 7; ++i) {
-        const auto& a = ef[static_cast<std::size_t>((k * 5 + j) * 7 + i)];
-        const auto& b = eq[static_cast<std::size_t>((k * 3 + std::abs(j - 2)) * 4 + std::abs(i - 3))];
-        const double sx = i < 3 ? -1 : 1, sy = j < 2 ? -1 : 1;
-        const std::vector<double> mirrored = {sx * b[0], sy * b[1], b[2], sx * b[3], sy * b[4], b[5], 0, 0, 0};
-        EXPECT_EQ(a, mirrored) << "full point " << i << " " << j << " " << k;
-      }
+  for (const ModeRow row : kModes) {
+    PillboxCase q;
+    q.family = row.family;
+    q.turn = row.turn;
+    q.p = row.p;
+    q.nx = 4;
+    q.ny = 3;
+    q.nz = 3;
+    q.order = 123;
+    PillboxCase f = q;
+    f.full = true;
+    f.nx = 7;
+    f.ny = 5;
+    SCOPED_TRACE(q.mode().name());
+    TempDir dq, df;
+    generate(q, dq.path());
+    generate(f, df.path());
+    // The quarter export's control file names the mode's mirror planes.
+    const int kx = q.mode().key_x(), ky = q.mode().key_y();
+    std::string keys = "\n";
+    keys += std::to_string(kx);
+    keys += ' ';
+    keys += std::to_string(ky);
+    keys += " 0 ";
+    EXPECT_NE(read_file(dq / "wavecalc_to_kaven.dat").find(keys), std::string::npos);
+    for (const char* file : {"pillbox_E.txt", "pillbox_H.txt"}) {
+      const auto eq = table_of(read_file(dq / file));
+      const auto ef = table_of(read_file(df / file));
+      ASSERT_EQ(eq.size(), 36u);
+      ASSERT_EQ(ef.size(), 105u);
+      // Full point (i, j, k), x fastest, is quarter point (|i - 3|, |j - 2|,
+      // k). Across a plane of key 1 the normal E and the tangential H change
+      // sign, across one of key 2 the tangential E and the normal H.
+      const bool h = file[8] == 'H';
+      const auto flips = [&](int key, int axis, int comp) { return (key == 1) == (comp == axis) ? !h : h; };
+      for (int k = 0; k < 3; ++k)
+        for (int j = 0; j < 5; ++j)
+          for (int i = 0; i < 7; ++i) {
+            const auto& a = ef[static_cast<std::size_t>((k * 5 + j) * 7 + i)];
+            const auto& b = eq[static_cast<std::size_t>((k * 3 + std::abs(j - 2)) * 4 + std::abs(i - 3))];
+            std::vector<double> mirrored = b;
+            if (i < 3) mirrored[0] = -b[0];
+            if (j < 2) mirrored[1] = -b[1];
+            for (int comp = 0; comp < 3; ++comp) {
+              double& v = mirrored[static_cast<std::size_t>(3 + comp + (h ? 3 : 0))];
+              if (i < 3 && flips(kx, 0, comp)) v = -v;
+              if (j < 2 && flips(ky, 1, comp)) v = -v;
+              v += 0.0;
+            }
+            EXPECT_EQ(a, mirrored) << file << ", full point " << i << " " << j << " " << k;
+          }
+    }
+  }
 }
 
 }  // namespace

@@ -1,18 +1,21 @@
-// pillbox_export: writes solver-like ASCII exports of a TM01p mode of a closed
-// pillbox cavity, and the control file that converts them, into one folder.
+// pillbox_export: writes solver-like ASCII exports of an eigenmode of a closed
+// pillbox cavity (TM01p, TM11p or TE11p), and the control file that converts
+// them, into one folder.
 //
 // The exports have one point per line, x y z (mm) then the field values,
 // blank-separated: 9 columns (real and imaginary parts of Ex Ey Ez, or of Hx
 // Hy Hz) or 6 columns (real-valued eigenmode amplitudes). The points form a
 // regular grid written in any of the six loop orders. A quarter structure
-// covers x, y >= 0 (symmetry planes x = 0 and y = 0, both magnetic walls for
-// a TM01p mode, keys 1 1 0); a full structure covers -xmax..xmax (keys 0 0 0).
+// covers x, y >= 0 (symmetry planes x = 0 and y = 0: both magnetic walls for
+// a TM01p mode, keys 1 1 0; one electric and one magnetic wall for the dipole
+// modes); a full structure covers -xmax..xmax (keys 0 0 0).
 // Node coordinates are formed so that a quarter grid of n points and a full
 // grid of 2n - 1 points share their nodes bit for bit, and mirrored points get
 // field values that differ in sign only.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,20 +37,43 @@ using wk::pillbox::Mode;
 
 constexpr const char* kHelp = R"(usage: pillbox_export [options]
 
-Writes the E and H exports of a TM01p mode of a closed cylindrical pillbox
+Writes the E and H exports of an eigenmode of a closed cylindrical pillbox
 cavity (end plates at z = 0 and z = Lc) as the field solver writes them, and
 the control file wavecalc_to_kaven.dat that converts them, into one folder.
-Phasor convention exp(j w t), kc = 2.404825557695773/Rc, kz = p pi/Lc:
-  Ez = E0 J0(kc r) cos(kz z), Er = (kz/kc) E0 J1(kc r) sin(kz z)   (real)
-  Hphi = j (w eps0/kc) E0 J1(kc r) cos(kz z)                        (imaginary)
+Phasor convention exp(j w t), E real and H imaginary (H peaks a quarter
+period after E), kz = p pi/Lc, u = kc r:
+  TM01p, kc = 2.404825557695773/Rc (zero of J0):
+    Ez = E0 J0(u) cos(kz z), Er = (kz/kc) E0 J1(u) sin(kz z)
+    Hphi = j (w eps0/kc) E0 J1(u) cos(kz z)
+  TM11p, kc = 3.831705970207512/Rc (zero of J1), psi = J1(u) cos(phi):
+    Ez = E0 psi cos(kz z), Et = -(kz/kc^2) E0 grad psi sin(kz z)
+    Ht = j (w eps0/kc^2) E0 (grad psi x z) cos(kz z)
+  TE11p, kc = 1.841183781340659/Rc (zero of J1'), psi = J1(u) cos(phi),
+  A = 2 E0/kc:
+    Et = A (z x grad psi) sin(kz z)           (on the axis Ey = E0 sin(kz z))
+    Hz = -j (kc^2 A/(w mu0)) psi sin(kz z), Ht = -j (kz A/(w mu0)) grad psi cos(kz z)
+  A trailing y in the mode's name turns the dipole pattern by 90 degrees:
+  psi = J1(u) sin(phi).
 
 Cavity and mode:
+  --mode NAME      TM01p, TM11p, TM11py, TE11p or TE11py with the digit p of
+                   half waves along z: TM010, TM011, TM110, TM110y, TE111, ...
+                   (TM010); TE modes need p >= 1
   --Rc MM          cavity radius in mm (88)
   --Lc MM          cavity length in mm (115)
-  --p N            half waves along z: 0 for TM010, 1 for TM011, ... (0)
-  --E0 V/M         Ez on the axis at z = 0, V/m; negative reverses the phase (1e6)
+  --p N            half waves along z: 0 for TM010, 1 for TM011, ... (0);
+                   with --mode, the same p as the mode's name
+  --E0 V/M         field scale in V/m; negative reverses the phase (1e6):
+                   TM01p: Ez on the axis at z = 0; TM11p: the factor E0
+                   above (largest |Ez| 0.5819 E0); TE11p: the peak transverse
+                   E on the axis
+  --noise A        adds to every real part of E and imaginary part of H a
+                   uniform random number in [-A, A) times the largest
+                   component of that field in the export (0): a solver's
+                   rounding noise
 Export grid (coordinates written in mm):
-  --quarter        export x, y >= 0, symmetry keys 1 1 0 (default)
+  --quarter        export x, y >= 0 (default), with the mode's symmetry keys:
+                   TM01p 1 1, TM11p 2 1, TM11py 1 2, TE11p 1 2, TE11py 2 1
   --full           export the full cross-section, keys 0 0 0
   --xmax MM        transverse extent: x, y in 0..xmax or -xmax..xmax (Rc/2)
   --zmin MM        first z (0)
@@ -82,14 +108,21 @@ Control file (lengths in cm; the export's mm are scaled by 0.1):
   --elen CM        element length: output grid z range (zmax - zmin)/10
   --help           this text
 
-Prints the case on stdout: frequency, files, and what the converter should
-find (the Maxwell slice ratio -(kc r/2)/J1(kc r) at r = aper/2).
+Prints the case on stdout: frequency, files, and, for TM01p, what the
+converter should find (the Maxwell slice ratio -(kc r/2)/J1(kc r) at
+r = aper/2).
 )";
 
 struct Options {
   double Rc = 88, Lc = 115;  // mm
   int p = 0;
-  double E0 = 1e6;  // V/m
+  wk::pillbox::Family family = wk::pillbox::Family::TM01;
+  wk::pillbox::Turn turn = wk::pillbox::Turn::X;
+  std::string mode;  // as given, empty without --mode
+  int mode_p = -1;   // p of --mode, -1 without it
+  int given_p = -1;  // p of --p, -1 without it
+  double E0 = 1e6;   // V/m
+  double noise = 0;
   bool full = false;
   double xmax = -1;  // mm; < 0: Rc/2
   double zmin = 0;
@@ -143,6 +176,28 @@ void to_triple(std::string_view opt, std::string_view s, int (&out)[3]) {
   }
 }
 
+// A mode's name: TM01, TM11 or TE11, the digits of p, and for the dipole
+// families an optional y.
+void to_mode(Options& o, std::string_view n, const char* v) {
+  using wk::pillbox::Family;
+  const std::string_view s = v;
+  const std::string_view fam = s.substr(0, 4);
+  o.family = fam == "TM01" ? Family::TM01 : fam == "TM11" ? Family::TM11 : Family::TE11;
+  std::string_view digits = s.size() > 4 ? s.substr(4) : std::string_view();
+  o.turn = wk::pillbox::Turn::X;
+  if (o.family != Family::TM01 && digits.ends_with('y')) {
+    o.turn = wk::pillbox::Turn::Y;
+    digits.remove_suffix(1);
+  }
+  const bool known = fam == "TM01" || fam == "TM11" || fam == "TE11";
+  int p = -1;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), p);
+  if (!known || digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || p < 0)
+    bad(std::string(n) + ": " + v + " is not one of TM01p, TM11p, TM11py, TE11p, TE11py (p a number: TM110, TE111)");
+  o.mode = v;
+  o.mode_p = p;
+}
+
 // The options that take a value, and where the value goes.
 struct ValueOption {
   std::string_view name;
@@ -154,7 +209,9 @@ using V = const char*;
 constexpr ValueOption kValueOptions[] = {
     {"--Rc", [](O& o, N n, V v) { o.Rc = to_double(n, v); }},
     {"--Lc", [](O& o, N n, V v) { o.Lc = to_double(n, v); }},
-    {"--p", [](O& o, N n, V v) { o.p = to_int(n, v); }},
+    {"--mode", [](O& o, N n, V v) { to_mode(o, n, v); }},
+    {"--p", [](O& o, N n, V v) { o.given_p = to_int(n, v); }},
+    {"--noise", [](O& o, N n, V v) { o.noise = to_double(n, v); }},
     {"--E0", [](O& o, N n, V v) { o.E0 = to_double(n, v); }},
     {"--xmax", [](O& o, N n, V v) { o.xmax = to_double(n, v); }},
     {"--zmin", [](O& o, N n, V v) { o.zmin = to_double(n, v); }},
@@ -204,15 +261,22 @@ Options parse_options(int argc, char** argv) {
   for (std::string* name : {&o.efile, &o.hfile}) {
     if (o.gzip && !name->ends_with(".gz")) *name += ".gz";
   }
+  if (o.mode_p >= 0 && o.given_p >= 0 && o.mode_p != o.given_p)
+    bad("--p " + std::to_string(o.given_p) + " contradicts --mode " + o.mode);
+  o.p = o.mode_p >= 0 ? o.mode_p : o.given_p >= 0 ? o.given_p : 0;
   if (o.xmax < 0) o.xmax = o.Rc / 2;
   if (o.zmax < 0) o.zmax = o.Lc;
   if (o.out_counts[2] < 0) o.out_counts[2] = o.nz;
+  const Mode shape(o.family, o.turn, 1, 1, 0, 1);
+  const int quarter_keys[2] = {shape.key_x(), shape.key_y()};
   for (int n = 0; n < 3; ++n) {
-    if (o.out_keys[n] < 0) o.out_keys[n] = n == 2 ? o.zkey : (o.full ? 0 : 1);
+    if (o.out_keys[n] < 0) o.out_keys[n] = n == 2 ? o.zkey : (o.full ? 0 : quarter_keys[n]);
   }
 
   if (!(o.Rc > 0) || !(o.Lc > 0)) bad("--Rc and --Lc must be positive");
   if (o.p < 0) bad("--p must be 0 or more");
+  if (o.family == wk::pillbox::Family::TE11 && o.p < 1) bad("a TE11p mode needs p >= 1");
+  if (!(o.noise >= 0)) bad("--noise must be 0 or more");
   if (o.zkey < 0 || o.zkey > 2) bad("--zkey must be 0, 1 or 2");
   if (!(o.xmax > 0)) bad("--xmax must be positive");
   if (!(o.zmax > o.zmin)) bad("--zmax must be greater than --zmin");
@@ -347,6 +411,29 @@ std::vector<std::string> as_text(const std::vector<double>& v, int digits) {
   return t;
 }
 
+// A solver's rounding noise: uniform numbers in [-1, 1) from a fixed
+// sequence (splitmix64), so that a noisy export is the same on every run.
+class Noise {
+ public:
+  double next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) * 0x1p-52 - 1.0;
+  }
+
+ private:
+  std::uint64_t state_ = 20261208;
+};
+
+// Adds noise times the largest component of E, resp. H, over the export to
+// every component of f.
+void add_noise(wk::pillbox::Field& f, double e_amp, double h_amp, Noise& noise) {
+  for (double* v : {&f.Ex, &f.Ey, &f.Ez}) *v += e_amp * noise.next();
+  for (double* v : {&f.Hx, &f.Hy, &f.Hz}) *v += h_amp * noise.next();
+}
+
 // The two exports. Returns the length of the E export's first line, which
 // the converter inspects (its first 132 characters) to tell 9 from 6 columns.
 std::size_t write_exports(const Options& o, const Mode& mode) {
@@ -368,6 +455,21 @@ std::size_t write_exports(const Options& o, const Mode& mode) {
   for (int k = 0; k < o.nz; ++k)
     lo[static_cast<std::size_t>(k)] = mode.longitudinal(zs[static_cast<std::size_t>(k)] * 1e-3);
 
+  // The noise's scale: the largest component of each field in the export.
+  double e_noise = 0, h_noise = 0;
+  if (o.noise > 0) {
+    for (const Mode::Transverse& t : tr) {
+      for (const Mode::Longitudinal& l : lo) {
+        const wk::pillbox::Field f = mode.field(t, l);
+        e_noise = std::max({e_noise, std::fabs(f.Ex), std::fabs(f.Ey), std::fabs(f.Ez)});
+        h_noise = std::max({h_noise, std::fabs(f.Hx), std::fabs(f.Hy), std::fabs(f.Hz)});
+      }
+    }
+    e_noise *= o.noise;
+    h_noise *= o.noise;
+  }
+  Noise noise;
+
   BlockWriter ew(fs::path(o.dir) / o.efile, o.digits, o.gzip);
   BlockWriter hw(fs::path(o.dir) / o.hfile, o.digits, o.gzip);
   const bool cplx = o.columns == 9;
@@ -386,7 +488,8 @@ std::size_t write_exports(const Options& o, const Mode& mode) {
       for (idx[level_axis[2]] = 0; idx[level_axis[2]] < count[level_axis[2]]; ++idx[level_axis[2]]) {
         const auto i = static_cast<std::size_t>(idx[0]), j = static_cast<std::size_t>(idx[1]),
                    k = static_cast<std::size_t>(idx[2]);
-        const wk::pillbox::Field f = mode.field(tr[j * static_cast<std::size_t>(o.nx) + i], lo[k]);
+        wk::pillbox::Field f = mode.field(tr[j * static_cast<std::size_t>(o.nx) + i], lo[k]);
+        if (o.noise > 0) add_noise(f, e_noise, h_noise, noise);
         for (BlockWriter* w : {&ew, &hw}) {
           w->token(xt[i]);
           w->token(yt[j]);
@@ -424,10 +527,10 @@ CaseValues write_control(const Options& o, const Mode& mode) {
   cv.aper = std::strtod(aper.c_str(), nullptr);
   cv.elen = std::strtod(elen.c_str(), nullptr);
 
-  const int in_keys = o.full ? 0 : 1;
-  const std::string keys = std::to_string(in_keys) + " " + std::to_string(in_keys) + " " + std::to_string(o.zkey);
+  const int key_x = o.full ? 0 : mode.key_x(), key_y = o.full ? 0 : mode.key_y();
+  const std::string keys = std::to_string(key_x) + " " + std::to_string(key_y) + " " + std::to_string(o.zkey);
   std::string t;
-  t += "TM01" + std::to_string(o.p) + " mode of a pillbox cavity, Rc = " + exact(o.Rc) + " mm, Lc = " + exact(o.Lc) +
+  t += mode.name() + " mode of a pillbox cavity, Rc = " + exact(o.Rc) + " mm, Lc = " + exact(o.Lc) +
        " mm, E0 = " + exact(o.E0) + " V/m\n";
   t += std::string(o.full ? "full structure" : "quarter structure x, y >= 0") + ", " + std::to_string(o.columns) +
        " columns, loop order " + std::to_string(o.order) + ", coordinates in mm\n";
@@ -458,13 +561,17 @@ void describe(const Options& o, const Mode& mode, const CaseValues& cv) {
   const double r = cv.aper / 200;  // Maxwell circle radius aper/2, cm -> m
   const double fnorm = std::strtod(o.fnorm.c_str(), nullptr);
   const double hphi = std::fabs(mode.field(r, 0, 0).Hy);  // |Hphi| at z = 0, A/m
-  std::printf("pillbox_export: TM01%d mode, Rc = %g mm, Lc = %g mm, f = %.6f MHz\n", o.p, o.Rc, o.Lc,
+  std::printf("pillbox_export: %s mode, Rc = %g mm, Lc = %g mm, f = %.6f MHz\n", mode.name().c_str(), o.Rc, o.Lc,
               mode.frequency() * 1e-6);
   std::printf("  %s/%s, %s/%s: %d x %d x %d points, %s structure, %d columns, loop order %d\n", o.dir.c_str(),
               o.efile.c_str(), o.dir.c_str(), o.hfile.c_str(), o.nx, o.ny, o.nz, o.full ? "full" : "quarter", o.columns,
               o.order);
   std::printf("  %s/wavecalc_to_kaven.dat: aper = %g cm, elen = %g cm, output %d x %d x %d, format %d\n", o.dir.c_str(),
               cv.aper, cv.elen, o.out_counts[0], o.out_counts[1], o.out_counts[2], o.fmt);
+  if (mode.family() != wk::pillbox::Family::TM01) {
+    std::printf("  no Ez on the axis: the converter's slice-by-slice Maxwell check has nothing to compare\n");
+    return;
+  }
   std::printf("  expected Maxwell slice ratio -(kc r/2)/J1(kc r) = %.6f at r = aper/2 = %g cm (kc r = %.4f)\n",
               mode.slice_ratio(r), cv.aper / 2, mode.kc() * r);
   std::printf("  expected fields x Fnorm: Ez(axis, z = 0) = %g V/cm, |Bphi|(r = aper/2, z = 0) = %g gauss\n",
@@ -480,7 +587,7 @@ int main(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       return 0;
     }
-    const Mode mode(o.Rc * 1e-3, o.Lc * 1e-3, o.p, o.E0);
+    const Mode mode(o.family, o.turn, o.Rc * 1e-3, o.Lc * 1e-3, o.p, o.E0);
     fs::create_directories(o.dir);
     const std::size_t first_line = write_exports(o, mode);
     const CaseValues cv = write_control(o, mode);
