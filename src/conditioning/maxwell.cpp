@@ -182,17 +182,19 @@ std::string no_evidence(const RunData& d, const AxisFindings& a) {
              message_number(d.Xi(d.Nix)) + ", y from " + message_number(d.Yi(1)) + " to " +
              message_number(d.Yi(d.Niy)) + " cm), where B counts as 0";
     }
+  } else {
+    why = "no slice had both a non-zero Ez on the axis and a non-zero circulation of B on " + circle;
   }
   return "the Maxwell check compared E with B in no slice: " + why;
 }
 
-// What Faraday's law over the whole grid adds to a check without evidence
-// on the axis; nothing when it confirms the signs as they are.
 constexpr const char* kMeaning = " (c = -1 when B is a quarter period after E)";
 constexpr const char* kLikelyCauses =
     "; check the columns and phases of the H export (9 columns: imaginary parts), or whether it holds the same mode "
     "as the E export";
 
+// What Faraday's law over the whole grid adds to a check without evidence
+// on the axis; nothing when it confirms the signs as they are.
 std::string grid_decision(const RunData::Faraday& f, conditioning_detail::FaradayVerdict v) {
   using conditioning_detail::FaradayVerdict;
   const std::string meaning = kMeaning;
