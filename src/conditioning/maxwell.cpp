@@ -167,9 +167,13 @@ std::string no_evidence(const RunData& d, const AxisFindings& a) {
            level + " of the largest E component of the full grid, a real field at least " +
            message_number(conditioning_detail::kAxisFieldLevel);
   }
+  const std::string grid = "the full grid (x from " + message_number(d.Xi(1)) + " to " + message_number(d.Xi(d.Nix)) +
+                           ", y from " + message_number(d.Yi(1)) + " to " + message_number(d.Yi(d.Niy)) + " cm)";
   std::string why;
   if (!a.any_ez) {
-    why = "Ez on the axis is 0 in every slice, as in a dipole mode";
+    const bool axis_inside = d.Xi(1) <= 0 && 0 <= d.Xi(d.Nix) && d.Yi(1) <= 0 && 0 <= d.Yi(d.Niy);
+    why = axis_inside ? "Ez on the axis is 0 in every slice, as in a dipole mode"
+                      : "the axis x = y = 0 lies outside " + grid + ", where Ez counts as 0";
   } else if (!a.any_ie) {
     why = "the displacement current through " + circle +
           " is 0 in every slice although Ez on the axis is not: the circle is too small for the currents to be "
@@ -177,22 +181,20 @@ std::string no_evidence(const RunData& d, const AxisFindings& a) {
   } else if (!a.any_ih) {
     why = "the circulation of B on " + circle + " is 0 in every slice";
     const bool inside = d.Xi(1) <= -r && r <= d.Xi(d.Nix) && d.Yi(1) <= -r && r <= d.Yi(d.Niy);
-    if (!inside) {
-      why += "; the circle reaches beyond the full grid (x from " + message_number(d.Xi(1)) + " to " +
-             message_number(d.Xi(d.Nix)) + ", y from " + message_number(d.Yi(1)) + " to " +
-             message_number(d.Yi(d.Niy)) + " cm), where B counts as 0";
-    }
+    if (!inside) why += "; the circle reaches beyond " + grid + ", where B counts as 0";
+  } else {
+    why = "no slice had both a non-zero Ez on the axis and a non-zero circulation of B on " + circle;
   }
   return "the Maxwell check compared E with B in no slice: " + why;
 }
 
-// What Faraday's law over the whole grid adds to a check without evidence
-// on the axis; nothing when it confirms the signs as they are.
 constexpr const char* kMeaning = " (c = -1 when B is a quarter period after E)";
 constexpr const char* kLikelyCauses =
     "; check the columns and phases of the H export (9 columns: imaginary parts), or whether it holds the same mode "
     "as the E export";
 
+// What Faraday's law over the whole grid adds to a check without evidence
+// on the axis; nothing when it confirms the signs as they are.
 std::string grid_decision(const RunData::Faraday& f, conditioning_detail::FaradayVerdict v) {
   using conditioning_detail::FaradayVerdict;
   const std::string meaning = kMeaning;

@@ -105,6 +105,19 @@ TEST(SignCorrection, ReversedEHasAPositiveFirstPeak) {
   EXPECT_EQ(again.lines[0], "  1st Max of Ez: mxEz, mxsg =    5.00000000000000        1.00000000000000     ");
 }
 
+TEST(SignCorrection, WholeGridDecisionReversesBWithoutAPeak) {
+  // A negative first peak would reverse E; the whole grid's decision
+  // reverses B and logs no peak.
+  RunData d = axis_profile({-1, -3, -5, -2, -1});
+  d.sign_correction = RunData::SignCorrection::BFromGrid;
+  const RunData before = d;
+  const auto log = test::capture_log([&](ListWriter& w) { correct_signs(d, w); });
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"  Maxwell Equations: -> Switching B-field sign",
+                                                 "  ------------------------------ "}));
+  EXPECT_TRUE(unchanged(d.Ex, before.Ex) && unchanged(d.Ez, before.Ez));
+  EXPECT_TRUE(all_negated(d.Bx, before.Bx) && all_negated(d.By, before.By) && all_negated(d.Bz, before.Bz));
+}
+
 TEST(SignCorrection, CompatibleSignsOnlyCloseTheBlock) {
   RunData d = axis_profile({-1, -3, -5, -2, -1});
   const RunData before = d;
