@@ -4,10 +4,18 @@ openPMD HDF5 file with the BeamPhysics extension's external field mesh."""
 from __future__ import annotations
 
 import base64
+import math
+import os
+import re
+import stat
+import tempfile
+from pathlib import Path
+
 import numpy as np
 
 from .analysis import axis_summary
-from .reader import FieldMap, MapError
+from .reader import FieldMap, KavenMapError
+from .runlog import frequency_beside
 
 
 def _uniform_grid(m: FieldMap, what: str):
@@ -15,10 +23,89 @@ def _uniform_grid(m: FieldMap, what: str):
     for axis, nodes in zip("xyz", (m.x, m.y, m.z)):
         s = axis_summary(nodes)
         if not s["uniform"]:
-            raise MapError(f"{m.path}: the {axis} steps are not uniform; {what} needs a regular grid")
+            raise KavenMapError(f"{m.path}: the {axis} steps are not uniform; {what} needs a regular grid")
         origin.append(s["first"])
         spacing.append(s["step"])
     return origin, spacing
+
+
+def _same_file(a, b) -> bool:
+    if os.path.realpath(a) == os.path.realpath(b):
+        return True
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
+def check_targets(source, targets: dict) -> None:
+    """Refuses, before anything is written, an output that would replace the
+    map it is made from or another output of the same command, or that
+    names something other than a file; targets maps an option to its path."""
+    given = [(opt, path) for opt, path in targets.items() if path is not None]
+    for n, (opt, path) in enumerate(given):
+        if str(path) == "":
+            raise KavenMapError(f"{opt}: an empty file name")
+        if _same_file(path, source):
+            raise KavenMapError(f"{opt} {path} is the map being exported; give another name")
+        for other, earlier in given[:n]:
+            if _same_file(path, earlier):
+                raise KavenMapError(f"{opt} {path} and {other} {earlier} name the same file; "
+                                    "give each output its own name")
+        try:
+            mode = os.stat(path).st_mode
+        except FileNotFoundError:
+            mode = None
+        except OSError as e:
+            raise KavenMapError(f"{opt} {path}: {e.strerror or e}") from None
+        if mode is not None and not stat.S_ISREG(mode):
+            raise KavenMapError(f"{opt} {path} exists and is not a regular file")
+        folder = Path(path).parent
+        if not folder.is_dir():
+            raise KavenMapError(f"{opt} {path}: no folder {folder}")
+
+
+def check_frequency(freq: float, source: str) -> float:
+    if not (math.isfinite(freq) and freq > 0):
+        raise KavenMapError(f"the frequency {freq!r} Hz ({source}) is not a finite positive number")
+    return freq
+
+
+def _reason(e: BaseException) -> str:
+    """What went wrong, in words, from an OSError or an HDF5 error."""
+    text = getattr(e, "strerror", None) or str(e)
+    found = re.search(r"error message = '([^']*)'", text)
+    if found:
+        return found.group(1)
+    return re.sub(r"\s*\(.*", "", text).strip() or type(e).__name__
+
+
+def write_atomically(target, write) -> None:
+    """Calls write(path) on a new temporary file in the target's folder and
+    renames it over the target only when write returned: an earlier file of
+    that name survives any failure, and no one sees a half-written output."""
+    target = Path(target)
+    try:
+        fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
+    except OSError as e:
+        raise KavenMapError(f"{target}: cannot create a file in {target.parent}: {_reason(e)}") from None
+    try:
+        umask = os.umask(0)
+        os.umask(umask)
+        os.fchmod(fd, 0o666 & ~umask)
+        os.close(fd)
+        write(tmp)
+        with open(tmp, "rb") as f:
+            os.fsync(f.fileno())
+        os.replace(tmp, target)
+    except BaseException as e:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        if isinstance(e, KavenMapError) or not isinstance(e, Exception):
+            raise
+        raise KavenMapError(f"{target}: cannot write: {_reason(e)}; nothing was changed there") from None
 
 
 def _vti_array(name: str, a: tuple) -> bytes:
@@ -31,9 +118,30 @@ def _vti_array(name: str, a: tuple) -> bytes:
             f'format="binary">\n').encode() + encoded + b"\n        </DataArray>\n"
 
 
+def export_map(m: FieldMap, vti=None, openpmd=None, frequency=None):
+    """Writes the outputs asked for, once everything they need is known to
+    be there (a regular grid, a frequency): returns the frequency used."""
+    if vti is not None:
+        _uniform_grid(m, "VTK image data")
+    if openpmd is not None:
+        _uniform_grid(m, "an openPMD field mesh")
+        if frequency is None:
+            frequency = frequency_beside(m.path, m)
+        check_frequency(frequency, "for openPMD")
+    if vti is not None:
+        write_vti(m, vti)
+    if openpmd is not None:
+        write_openpmd(m, openpmd, frequency)
+    return frequency
+
+
 def write_vti(m: FieldMap, out) -> None:
     """E and B as 3-component point arrays on the map's grid, lengths in cm."""
     origin, spacing = _uniform_grid(m, "VTK image data")
+    write_atomically(out, lambda tmp: _write_vti(m, tmp, origin, spacing))
+
+
+def _write_vti(m: FieldMap, out, origin, spacing) -> None:
     nx, ny, nz = m.counts
     extent = f"0 {nx - 1} 0 {ny - 1} 0 {nz - 1}"
     head = (
@@ -66,9 +174,14 @@ B_PHASE = 1j
 
 
 def write_openpmd(m: FieldMap, out, frequency: float) -> None:
+    _, spacing = _uniform_grid(m, "an openPMD field mesh")
+    check_frequency(frequency, "for openPMD")
+    write_atomically(out, lambda tmp: _write_openpmd(m, tmp, frequency, spacing))
+
+
+def _write_openpmd(m: FieldMap, out, frequency: float, spacing) -> None:
     import h5py
 
-    _, spacing = _uniform_grid(m, "an openPMD field mesh")
     origin = [float(m.x[0]), float(m.y[0]), float(m.z[0])]
     nx, ny, nz = m.counts
     # Texts are fixed-length ASCII strings, which C and Fortran readers of HDF5 expect.

@@ -11,8 +11,8 @@ import numpy as np
 from matplotlib.figure import Figure
 
 from .analysis import axis_peak, figures_of_merit, in_plane_y0, on_axis
-from .reader import FieldMap, MapError, read_map
-from .runlog import LOG_NAME, LogError, case_title, read_log
+from .reader import FieldMap, KavenMapError, read_map
+from .runlog import LOG_NAME, case_title, read_log, run_mismatch
 
 FIGURES = ("axis_Ez.png", "maxwell_ratio.png", "Ez_xz.png", "transverse.png")
 
@@ -114,19 +114,22 @@ def make_report(folder, out=None) -> dict:
     out = Path(out) if out else folder
     log_path = folder / LOG_NAME
     if not log_path.is_file():
-        raise LogError(f"{folder}: no log {LOG_NAME}; give the folder of a run")
+        raise KavenMapError(f"{folder}: no log {LOG_NAME}; give the folder of a run")
     log = read_log(log_path)
     if log.map_name is None:
-        raise LogError(f"{log_path}: the log names no field map (no 'Output field file name' line); "
+        raise KavenMapError(f"{log_path}: the log names no field map (no 'Output field file name' line); "
                        "the run did not reach its output")
     if log.frequency is None:
-        raise LogError(f"{log_path}: no 'freq=' line")
+        raise KavenMapError(f"{log_path}: no 'freq=' line")
     m: FieldMap = read_map(folder / log.map_name)
+    wrong = run_mismatch(log, m)
+    if wrong:
+        raise KavenMapError(f"{folder}: the log and the map are not of one run: {'; '.join(wrong)}")
     case = case_title(folder)
     name = log.map_name
     ez = on_axis(m, "Ez")
     if ez is None:
-        raise MapError(f"{m.path}: the axis x = y = 0 lies outside the grid; no on-axis field")
+        raise KavenMapError(f"{m.path}: the axis x = y = 0 lies outside the grid; no on-axis field")
     _, z_peak, k = axis_peak(m)
     out.mkdir(parents=True, exist_ok=True)
     plot_axis(m, ez, name, case, out / FIGURES[0])
