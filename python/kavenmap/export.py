@@ -176,7 +176,32 @@ B_PHASE = 1j
 def write_openpmd(m: FieldMap, out, frequency: float) -> None:
     _, spacing = _uniform_grid(m, "an openPMD field mesh")
     check_frequency(frequency, "for openPMD")
-    write_atomically(out, lambda tmp: _write_openpmd(m, tmp, frequency, spacing))
+    write_atomically(out, lambda tmp: _in_child(lambda: _write_openpmd(m, tmp, frequency, spacing)))
+
+
+def _in_child(work) -> None:
+    """Runs work() in a forked process. After a failed write (a full disk)
+    the HDF5 library keeps the file open and crashes the process that ends
+    with it; the child ends without the library's exit handlers, and its
+    reason comes back through a pipe."""
+    r, w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(r)
+        status = 0
+        try:
+            work()
+        except BaseException as e:
+            os.write(w, _reason(e).encode("utf-8", "replace")[:4096])
+            status = 1
+        os._exit(status)
+    os.close(w)
+    with os.fdopen(r, "rb") as f:
+        reason = f.read().decode("utf-8", "replace")
+    _, status = os.waitpid(pid, 0)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        raise OSError(reason or f"the HDF5 writer ended with status {code}")
 
 
 def _write_openpmd(m: FieldMap, out, frequency: float, spacing) -> None:

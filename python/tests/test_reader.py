@@ -181,6 +181,9 @@ def test_info_json_describes_the_example(example_maps, capsys):
                                                 "step": 0, "uniform": True}
     assert info["components"]["Ez"]["max"] == pytest.approx(1e4)
     assert info["components"]["By"]["min"] < 0 == info["components"]["Ex"]["max"]
+    assert info["units"] == {"length": "cm", "E": "V/cm", "B": "gauss"}
+    by = info["components"]["By"]
+    assert (by["unit"], by["min_at"], by["min_at_cm"]) == ("gauss", [10, 0, 0], [2.0, 0.0, -5.75])
     assert info["axis_Ez_peak"]["value"] == pytest.approx(1e4)
     assert info["file_size"] == info["implied_size"] == 1343804
 
