@@ -5,10 +5,12 @@ import struct
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 from conftest import convert
 from kavenmap.cli import main
+from kavenmap.report import colour_scale
 
 
 def patched(src, dst, offset, change):
@@ -127,3 +129,13 @@ def test_report_refuses_a_map_of_another_run(example_maps, others, tmp_path, cap
                           "grid is 11 x 11 x 231 nodes, the map's 10 x 10 x 21; the log's x limits are "
                           "0 to 2 cm, the map's -2 to 2 cm") and "symmetry keys are 1 1 0, the map's 0 0 0" in err
     assert not (folder / "report.json").exists()
+
+
+@pytest.mark.parametrize("values, magnitude, scale", [
+    ([9260.0, 10000.0], False, ("viridis", 9260.0, 10000.0)),  # one sign: the fall-off is the range
+    ([-3.0, 1.0], False, ("RdBu_r", -3.0, 3.0)),               # changes sign: symmetric about 0
+    ([0.0, 0.0], True, ("viridis", 0.0, 1.0)),                 # a zero magnitude stays at 0
+    ([2e-5, 4e-5], True, ("viridis", 0.0, 4e-5)),
+])
+def test_colour_scales_follow_the_data(values, magnitude, scale):
+    assert colour_scale(np.array(values), magnitude) == scale

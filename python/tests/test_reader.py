@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from kavenmap import COMPONENTS, read_map
+from kavenmap.analysis import axis_peak
 from kavenmap.cli import main
 
 
@@ -20,6 +21,8 @@ def test_three_formats_read_back_to_the_same_map(example_maps):
     assert np.allclose(m0.Ez[0, 0, :], 1e4, rtol=1e-12)
     assert m0.Bx[0, 10, 5] == pytest.approx(-m0.By[10, 0, 5]) and abs(m0.Bx[0, 10, 5]) > 1
     assert not m0.Ez.flags.owndata and not m0.Ez.flags.writeable  # a view of the mapped file
+    # On-axis Ez is flat: the peak is its first node in every format, not rounding's pick.
+    assert [axis_peak(m)[1] for m in maps.values()] == [-5.75] * 3
     for fmt, m in maps.items():
         assert m.format == fmt
         assert (m.elen, m.aper, m.keys) == (11.5, 2.0, (1, 1, 0))
