@@ -108,14 +108,23 @@ def write_atomically(target, write) -> None:
         raise KavenMapError(f"{target}: cannot write: {_reason(e)}; nothing was changed there") from None
 
 
-def _vti_array(name: str, a: tuple) -> bytes:
+def _write_vti_array(f, name: str, a: tuple) -> None:
     """A 3-component point array as inline base64 binary: a UInt64 byte
-    count, then the little-endian Float64 tuples, x fastest."""
-    data = np.stack([np.ravel(c.T) for c in a], axis=1).astype("<f8", copy=False)
-    raw = data.tobytes()
-    encoded = base64.b64encode(np.uint64(len(raw)).astype("<u8").tobytes() + raw)
-    return (f'        <DataArray type="Float64" Name="{name}" NumberOfComponents="3" '
-            f'format="binary">\n').encode() + encoded + b"\n        </DataArray>\n"
+    count, then the little-endian Float64 tuples, x fastest. Encoded a few
+    z planes at a time, so that no copy of the whole array is made."""
+    nx, ny, nz = a[0].shape
+    f.write((f'        <DataArray type="Float64" Name="{name}" NumberOfComponents="3" '
+             f'format="binary">\n').encode())
+    planes = max(1, (1 << 20) // (nx * ny))
+    carry = np.uint64(nx * ny * nz * 3 * 8).astype("<u8").tobytes()
+    for k in range(0, nz, planes):
+        block = np.stack([np.ravel(c[:, :, k:k + planes].T) for c in a], axis=1).astype("<f8", copy=False)
+        data = carry + block.tobytes()
+        # Whole groups of 3 bytes encode alone: the rest waits for the next block.
+        cut = len(data) - len(data) % 3
+        f.write(base64.b64encode(data[:cut]))
+        carry = data[cut:]
+    f.write(base64.b64encode(carry) + b"\n        </DataArray>\n")
 
 
 def export_map(m: FieldMap, vti=None, openpmd=None, frequency=None):
@@ -155,8 +164,8 @@ def _write_vti(m: FieldMap, out, origin, spacing) -> None:
     tail = "      </PointData>\n      <CellData>\n      </CellData>\n    </Piece>\n  </ImageData>\n</VTKFile>\n"
     with open(out, "wb") as f:
         f.write(head.encode())
-        f.write(_vti_array("E (V/cm)", (m.Ex, m.Ey, m.Ez)))
-        f.write(_vti_array("B (gauss)", (m.Bx, m.By, m.Bz)))
+        _write_vti_array(f, "E (V/cm)", (m.Ex, m.Ey, m.Ez))
+        _write_vti_array(f, "B (gauss)", (m.Bx, m.By, m.Bz))
         f.write(tail.encode())
 
 
