@@ -63,7 +63,8 @@ def draw_maxwell(ax, log):
     """The slice ratios as the log has them: taken before the sign
     correction, so a run that then reverses E or B shows them negative."""
     s = log.slices
-    if len(s):
+    # A ratio too wide for its columns is logged as asterisks, read as NaN.
+    if len(s) and np.isfinite(s[:, 4]).any():
         z, ratio = s[:, 1], s[:, 4]
         mean = float(np.nanmean(ratio))
         side = -1.0 if mean < 0 else 1.0
@@ -76,7 +77,7 @@ def draw_maxwell(ax, log):
         ax.set_ylim(min(lo, np.nanmin(ratio)), max(hi, np.nanmax(ratio)))
         ax.legend(fontsize=8, loc="best")
     else:
-        ax.text(0.5, 0.5, "the log has no slice lines", ha="center", transform=ax.transAxes)
+        ax.text(0.5, 0.5, "the log has no readable slice ratio", ha="center", transform=ax.transAxes)
     avg = log.maxwell.get("avg_rRL1")
     notes = ["ratios before the sign correction"]
     if log.sign_reversed:
