@@ -155,6 +155,7 @@ DAMAGED = {
 }
 
 
+@pytest.mark.filterwarnings("error")  # a numpy warning is a fault too
 @pytest.mark.parametrize("fmt, change, message", [(f, *case) for f, cases in DAMAGED.items() for case in cases])
 def test_damaged_map_is_refused_with_one_line(example_maps, tmp_path, capsys, fmt, change, message):
     bad = tmp_path / "damaged.map"
