@@ -63,12 +63,20 @@ def in_plane_y0(m: FieldMap, name: str):
     return _combine([(w, a[:, j, :]) for j, w in wy])
 
 
+# On-axis |Ez| within this share of its largest value counts as the peak:
+# the first such node is taken, so that rounding (1e-15 between the formats
+# of one run) cannot move the peak along a flat field.
+PEAK_TOLERANCE = 1e-9
+
+
 def axis_peak(m: FieldMap):
-    """(value, z, index) of the largest |Ez| on the axis, or None."""
+    """(value, z, index) of the first node of the largest |Ez| on the axis
+    (within PEAK_TOLERANCE), or None."""
     ez = on_axis(m, "Ez")
     if ez is None:
         return None
-    k = int(np.argmax(np.abs(ez)))
+    mag = np.abs(ez)
+    k = int(np.argmax(mag >= mag.max() * (1 - PEAK_TOLERANCE)))
     return float(ez[k]), float(m.z[k]), k
 
 
@@ -97,6 +105,8 @@ def summary(m: FieldMap) -> dict:
     inconsistencies found are listed under 'problems'."""
     info = {
         "file": str(m.path), "format": m.format, "elen": m.elen, "aper": m.aper,
+        # Node indices count from 0, as in m.Ez[i, j, k].
+        "units": {"length": "cm", "E": "V/cm", "B": "gauss"},
         "keys": [int(k) for k in m.keys],
         "nodes": {a: axis_summary(v) for a, v in zip("xyz", (m.x, m.y, m.z))},
         "components": {},
@@ -105,7 +115,9 @@ def summary(m: FieldMap) -> dict:
     problems = []
     for name in COMPONENTS:
         (lo, at_lo), (hi, at_hi) = _extremes(m.component(name))
-        info["components"][name] = {"min": lo, "max": hi, "min_at": list(at_lo), "max_at": list(at_hi)}
+        info["components"][name] = {"min": lo, "max": hi, "unit": unit_of(name),
+                                    "min_at": list(at_lo), "max_at": list(at_hi),
+                                    "min_at_cm": _node(m, at_lo[::-1]), "max_at_cm": _node(m, at_hi[::-1])}
         if not (math.isfinite(lo) and math.isfinite(hi)):
             problems.append(f"{name} holds values that are not finite")
     peak = axis_peak(m) if axis_is_node_line(m) else None

@@ -1,11 +1,16 @@
 import json
 import math
+import shutil
 import struct
+import subprocess
+import sys
 
+import numpy as np
 import pytest
 
 from conftest import convert
 from kavenmap.cli import main
+from kavenmap.report import colour_scale
 
 
 def patched(src, dst, offset, change):
@@ -71,3 +76,67 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
     for name in r["figures"]:
         assert (out / name).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert "transit-time factor T  0.63639" in capsys.readouterr().out
+
+
+def run(argv):
+    """main as the user runs it: argparse's exits become statuses."""
+    try:
+        return main([str(a) for a in argv])
+    except SystemExit as e:
+        return e.code
+
+
+# (arguments with A the example map and OUT a file to be written, status, what stderr says)
+ARGUMENTS = [
+    (["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
+    (["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
+    (["diff", "A", "A", "--atol", "inf"], 2, "usage: kaven-map diff"),
+    (["diff", "A", "OUT"], 2, "kaven-map: OUT: cannot open a field map"),  # trouble, not 'differ'
+    (["export", "A"], 2, "usage: kaven-map export"),
+    *[(["export", "A", "--openpmd", "OUT", f"--frequency={f}"], 2, "the frequency must be a finite number > 0")
+      for f in ("nan", "0", "inf", "-1.3e9")],
+    (["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
+    (["info"], 2, "usage: kaven-map info"),
+]
+
+
+@pytest.mark.parametrize("argv, status, says", ARGUMENTS)
+def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, argv, status, says):
+    out = tmp_path / "out"
+    names = {"A": str(example_maps[0]), "OUT": str(out)}
+    assert run([names.get(a, a) for a in argv]) == status
+    err = capsys.readouterr().err
+    assert says.replace("OUT", str(out)) in err and "Traceback" not in err
+    assert not out.exists()
+
+
+def test_version_and_a_closed_pipe(example_maps, capsys):
+    assert run(["--version"]) == 0
+    assert capsys.readouterr().out == "kaven-map 0.1.0\n"
+    # The reader of the output is gone before the first line: no message, status 0.
+    p = subprocess.Popen([sys.executable, "-m", "kavenmap", "info", example_maps[1]],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.close()
+    assert (p.wait(), p.stderr.read()) == (0, b"")
+
+
+def test_report_refuses_a_map_of_another_run(example_maps, others, tmp_path, capsys):
+    folder = tmp_path / "run"
+    shutil.copytree(example_maps[0].parent, folder)
+    shutil.copy(others["10 x 10 x 21"], folder / "eh_VRQ.#01")
+    assert main(["report", str(folder)]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith(f"kaven-map: {folder}: the log and the map are not of one run: the log's output "
+                          "grid is 11 x 11 x 231 nodes, the map's 10 x 10 x 21; the log's x limits are "
+                          "0 to 2 cm, the map's -2 to 2 cm") and "symmetry keys are 1 1 0, the map's 0 0 0" in err
+    assert not (folder / "report.json").exists()
+
+
+@pytest.mark.parametrize("values, magnitude, scale", [
+    ([9260.0, 10000.0], False, ("viridis", 9260.0, 10000.0)),  # one sign: the fall-off is the range
+    ([-3.0, 1.0], False, ("RdBu_r", -3.0, 3.0)),               # changes sign: symmetric about 0
+    ([0.0, 0.0], True, ("viridis", 0.0, 1.0)),                 # a zero magnitude stays at 0
+    ([2e-5, 4e-5], True, ("viridis", 0.0, 4e-5)),
+])
+def test_colour_scales_follow_the_data(values, magnitude, scale):
+    assert colour_scale(np.array(values), magnitude) == scale
