@@ -5,11 +5,13 @@
 //  - Mode::Rewrite: the file is created or truncated in place.
 //  - Mode::Keep: the file is opened, or created, without losing what it
 //    holds (the log): truncate() empties it once the run knows it may.
-//  - Mode::Replace: the bytes go to a new temporary file in the same folder,
-//    and commit() renames it over the target only after the last write and
-//    the close have succeeded, so a failed run never leaves a truncated field
-//    map or damages an earlier one. An uncommitted temporary is removed by
-//    the destructor.
+//  - Mode::Replace: the bytes go to a new file without a name (O_TMPFILE) in
+//    the target's folder, or where the file system cannot make one, to a
+//    new named temporary there; commit() names it and renames it over the
+//    target only after the last write and the close have succeeded, so a
+//    failed run never leaves a truncated field map or damages an earlier
+//    one. An uncommitted temporary is removed by the destructor (one
+//    without a name by the kernel, however the process ends).
 // An interrupted run (interrupt.hpp) removes the temporary of the open
 // Replace file and writes out the buffered bytes of the open Keep file.
 #pragma once
@@ -18,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,8 +77,8 @@ class OutFile {
 
   // For the interrupt handler only, async-signal-safe: removes the temporary
   // of the Replace file not yet committed and writes out the bytes buffered
-  // for the Keep file.
-  static void settle_after_interrupt() noexcept;
+  // for the Keep file. True when a Replace file is already in its place.
+  static bool settle_after_interrupt() noexcept;
 
  private:
   // The buffered bytes grow by n. The fence keeps the bytes ahead of the new
@@ -90,6 +93,11 @@ class OutFile {
   // Writes n bytes at `offset`, or where the file is when offset < 0.
   void put(const char* data, std::size_t n, std::int64_t offset) const;
   [[noreturn]] void fail(std::string_view what, int err) const;
+  // Offers the temporary's names in turn (the target's name, ".tmp" and the
+  // process number, then ".K" added) to `take` until it takes one or fails
+  // otherwise than for a name that exists; the name taken becomes
+  // temp_path_, registered for removal by an interrupt. 0, or the errno.
+  int for_each_temp_name(const std::function<bool(const std::string&)>& take);
 
   int unit_;
   std::string path_;

@@ -43,6 +43,15 @@ void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
   }
 }
 
+// Refuses E and H exports that are one file (one name, a link, or another
+// spelling of its path): H would be read from the E export's columns.
+void refuse_one_file_for_both_fields(const RunData& d) {
+  if (!same_file(d.Efile, d.Hfile)) return;
+  refuse("E export " + shown_name(d.Efile) + " (control file line 3) and H export " + shown_name(d.Hfile) +
+         " (control file line 4) are the same file: the magnetic field would be read from the electric field's "
+         "export; name the H-field export on line 4");
+}
+
 }  // namespace
 
 std::vector<std::string> run_conversion() {
@@ -68,6 +77,7 @@ std::vector<std::string> run_conversion() {
   log_file.truncate();
 
   check_control_values(d);
+  refuse_one_file_for_both_fields(d);
   compute_constants(d, log);
   {
     // Each export is read from its file once, and let go once read.

@@ -54,7 +54,7 @@ const Sound& sound_run() {
   return s;
 }
 
-TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
+TEST(FileSafetyE2E, InputsThatAreOneFileAreRefusedBeforeAnythingIsWritten) {
   const std::string of_its_own = ", which the run empties: give the export a name of its own";
   const struct {
     const char* name;
@@ -74,6 +74,13 @@ TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
        [](const fs::path& d) { fs::create_hard_link(d / "wavecalc_to_kaven.dat", d / kLog); },
        "the control file wavecalc_to_kaven.dat is the same file as the log wavecalc_to_kaven.log, which the run "
        "empties: make the log a file of its own"},
+      {"H export a link to the E export", "",
+       [](const fs::path& d) {
+         fs::remove(d / "pillbox_H.txt");
+         fs::create_symlink("pillbox_E.txt", d / "pillbox_H.txt");
+       },
+       "E export pillbox_E.txt (control file line 3) and H export pillbox_H.txt (control file line 4) are the same "
+       "file: the magnetic field would be read from the electric field's export; name the H-field export on line 4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -128,29 +135,61 @@ TEST(FileSafetyE2E, LogThatCannotBeWrittenLeavesTheEarlierMap) {
   EXPECT_EQ(sound_run().log.compare(0, log.size(), log), 0) << "the log is not the start of a sound run's";
 }
 
-TEST(FileSafetyE2E, InterruptedRunRemovesItsTemporaryAndWritesOutItsLog) {
-  // The signal comes at the first write to the temporary map: every log
-  // line up to the map's name is still buffered.
+// A signal at the first write to the temporary map (every log line up to
+// the map's name still buffered), or right after the map was renamed into
+// place (the log complete).
+struct SignalCase {
+  int signo;
+  const char* name;
+  bool after_rename;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name << (c.after_rename ? " after the rename" : ""); }
+
+class InterruptedRun : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(InterruptedRun, RemovesItsTemporaryAndSaysWhatIsLeft) {
+  const SignalCase c = GetParam();
   const std::string name_line = "  Output field file name = eh_VRQ.#01\r\n";
   const std::string& log = sound_run().log;
-  const std::string buffered_log = log.substr(0, log.find(name_line) + name_line.size());
-  for (const auto& [signo, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
-    SCOPED_TRACE(name);
-    TempDir dir;
-    generate(dir.path());
-    write_file(dir / kMap, kEarlierMap);
-    auto before = snapshot(dir.path());
-    before.emplace(kLog, buffered_log);
-    // exec: the shell reports no signal of its own on the captured stderr.
-    const auto r = run_converter(dir.path(), "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD='" +
-                                                 std::string(WK_SIGNAL_SHIM) +
-                                                 "' WK_SIGNAL_AT_MAP_WRITE=" + std::to_string(signo) + "; exec");
-    EXPECT_EQ(r.status, 128 + signo);
-    EXPECT_EQ(r.err, std::string("wavecalc_to_kaven: interrupted by ") + name +
-                         "; the log keeps the lines written so far, and no unfinished field map is left\n");
-    EXPECT_TRUE(snapshot(dir.path()) == before) << "not the buffered log, or the folder changed";
+  TempDir dir;
+  generate(dir.path());
+  write_file(dir / kMap, kEarlierMap);
+  auto expected = snapshot(dir.path());
+  std::string err = std::string("wavecalc_to_kaven: interrupted by ") + c.name;
+  if (c.after_rename) {
+    expected[kMap] = sound_run().map;
+    expected.emplace(kLog, log);
+    err += " after the run had ended: the log is complete and the new field map is in place\n";
+  } else if (c.signo == SIGKILL) {
+    expected.emplace(kLog, "");  // nothing written out, and nothing left but the log begun
+    err = "";
+  } else {
+    expected.emplace(kLog, log.substr(0, log.find(name_line) + name_line.size()));
+    err += "; the log keeps the lines written so far, and no unfinished field map is left\n";
   }
+  // exec: the shell reports no signal of its own on the captured stderr;
+  // no core file for the signals that would leave one.
+  const auto r = run_converter(dir.path(), "ulimit -c 0; export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
+                                           "LD_PRELOAD='" WK_SIGNAL_SHIM "' WK_SIGNAL_" +
+                                               std::string(c.after_rename ? "AFTER_MAP_RENAME=" : "AT_MAP_WRITE=") +
+                                               std::to_string(c.signo) + "; exec");
+  EXPECT_EQ(r.status, 128 + c.signo);
+  EXPECT_EQ(r.err, err);
+  EXPECT_TRUE(snapshot(dir.path()) == expected) << "not the log expected, or the folder changed";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSafetyE2E, InterruptedRun,
+    testing::Values(SignalCase{SIGINT, "SIGINT", false}, SignalCase{SIGTERM, "SIGTERM", false},
+                    SignalCase{SIGHUP, "SIGHUP", false}, SignalCase{SIGQUIT, "SIGQUIT", false},
+                    SignalCase{SIGPIPE, "SIGPIPE", false}, SignalCase{SIGALRM, "SIGALRM", false},
+                    SignalCase{SIGUSR1, "SIGUSR1", false}, SignalCase{SIGXCPU, "SIGXCPU", false},
+                    SignalCase{SIGXFSZ, "SIGXFSZ", false}, SignalCase{SIGKILL, "SIGKILL", false},
+                    SignalCase{SIGINT, "SIGINT", true}),
+    [](const testing::TestParamInfo<SignalCase>& i) {
+      return std::string(i.param.name + 3) + (i.param.after_rename ? "AfterTheMapIsInPlace" : "AtTheMapsFirstWrite");
+    });
 
 TEST(FileSafetyE2E, SecondRunInTheFolderTouchesNothing) {
   TempDir dir;
