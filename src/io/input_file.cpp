@@ -45,15 +45,6 @@ struct MappedInput {
   }
 };
 
-// What a file that is not a regular file is, for the message.
-const char* kind_of(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
 bool starts_with_gzip_magic(int fd) {
   unsigned char head[2] = {0, 0};
   ssize_t got;
@@ -102,6 +93,14 @@ class OutRegion {
 
 }  // namespace
 
+const char* kind_of_file(unsigned mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
 InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_(std::move(path)) {
   // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
   // ever; a regular file reads the same with it.
@@ -123,7 +122,7 @@ InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_
   if (!S_ISREG(st.st_mode)) {
     file_error(
         unit_, path_, 0,
-        std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
+        std::string("is ") + kind_of_file(st.st_mode) + ", not a regular file; the converter reads regular files only");
   }
   const auto size = static_cast<std::size_t>(st.st_size);
   if (size == 0) return;

@@ -14,6 +14,10 @@
 
 namespace wk {
 
+// What a file that is not a regular one is, for a message: "a FIFO", "a
+// character device", "a block device", "a socket" (st_mode of stat).
+const char* kind_of_file(unsigned mode);
+
 class InputText {
  public:
   // Whether a file that starts with the gzip magic bytes is inflated (the

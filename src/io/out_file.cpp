@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "io/error.hpp"
+#include "io/input_file.hpp"
 
 namespace wk {
 
@@ -30,6 +31,9 @@ std::atomic<bool> g_replaced{false};
 // temporary left by a killed run of the same process number, or a planted
 // link) is never opened, the next one is tried.
 constexpr int kTempNames = 100;
+// Looks at a log's name before giving up when it keeps changing under the
+// run (another run replacing its log at the same moment).
+constexpr int kOpenAttempts = 100;
 
 // Blocks every signal that can be blocked for the life of the object: the
 // interrupt handler must not see a flush half done, a temporary not yet
@@ -64,10 +68,14 @@ std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(f
 
 OutFile::OutFile(int unit, std::string path, Mode mode, std::size_t buffer_bytes)
     : unit_(unit), path_(std::move(path)), mode_(mode), buf_(buffer_bytes < 256 ? 256 : buffer_bytes) {
-  if (mode_ != Mode::Replace) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (mode_ == Mode::Rewrite ? O_TRUNC : 0), 0644);
+  if (mode_ == Mode::Rewrite) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) fail("cannot open for writing", errno);
-    if (mode_ == Mode::Keep) g_keep.store(this);
+    return;
+  }
+  if (mode_ == Mode::Keep) {
+    open_kept();
+    g_keep.store(this);
     return;
   }
   // Signals wait until the temporary is registered for removal.
@@ -219,15 +227,62 @@ bool is_regular(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Tries a lock that another process may hold: 1 taken, 0 held elsewhere,
+// -1 failed (errno).
+int try_flock(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;
+  return errno == EWOULDBLOCK ? 0 : -1;
+}
+
 }  // namespace
 
+void OutFile::open_kept() {
+  // Names that change between the look and the open (another run replacing
+  // its log) are looked at again.
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    struct stat st;
+    if (::lstat(path_.c_str(), &st) != 0) {
+      if (errno != ENOENT) fail("cannot open for writing", errno);
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd_ >= 0) {
+        fresh_ = true;
+        return;
+      }
+      if (errno == EEXIST) continue;
+      fail("cannot open for writing", errno);
+    }
+    // A file that is not a regular one would block the run (a FIFO) or
+    // take the log from it (a device, a folder): the name must be freed.
+    if (S_ISDIR(st.st_mode)) fail("is a folder, not a file; the log is written there: remove or rename it", 0);
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      fail(std::string("is ") + kind_of_file(st.st_mode) +
+               ", not a regular file; the log is written there: remove or rename it",
+           0);
+    }
+    // A link is opened (for the lock) only when it leads to a regular file;
+    // one that leads to a device or nowhere has nothing to lock.
+    struct stat target;
+    if (S_ISLNK(st.st_mode) && (::stat(path_.c_str(), &target) != 0 || !S_ISREG(target.st_mode))) return;
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | (S_ISLNK(st.st_mode) ? 0 : O_NOFOLLOW));
+    if (fd_ >= 0) return;
+    if (errno != ENOENT && errno != ELOOP) fail("cannot open for writing", errno);
+  }
+  fail("cannot open for writing: the name keeps changing", 0);
+}
+
 bool OutFile::try_lock() {
-  // Only a file of its own is locked: a log linked to a device such as
-  // /dev/null is shared by every folder.
-  if (!is_regular(fd_)) return true;
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return false;
-    fail("cannot lock", errno);
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    // Only a file of its own is locked.
+    if (fd_ < 0 || !is_regular(fd_)) return true;
+    const int got = try_flock(fd_);
+    if (got == 0) return false;
+    if (got < 0) fail("cannot lock", errno);
+    // A run that replaced the log and has ended since let go of the file
+    // it left without a name: the lock is on the file the name holds now.
+    if (is_file(path_)) break;
+    ::close(fd_);
+    fd_ = -1;
+    open_kept();
   }
   // The lock belongs to the open file and lasts while any descriptor of it
   // is open: this one keeps it after commit() has closed fd_.
@@ -236,8 +291,31 @@ bool OutFile::try_lock() {
   return true;
 }
 
-void OutFile::truncate() {
-  if (is_regular(fd_) && ::ftruncate(fd_, 0) != 0) fail("cannot open for writing", errno);
+bool OutFile::start_afresh() {
+  if (fresh_) return true;
+  // Another name of the old log (a hard link) or the file a link leads to
+  // keeps it as it was.
+  if (::unlink(path_.c_str()) != 0 && errno != ENOENT) fail("cannot replace the file", errno);
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;  // taken by a run started meanwhile
+    fail("cannot open for writing", errno);
+  }
+  const int got = try_flock(fd);
+  const int err = errno;
+  if (got <= 0) ::close(fd);
+  if (got == 0) return false;
+  if (got < 0) fail("cannot lock", err);
+  // A run that opened the old file and locks it now finds the name taken
+  // by this file, and this file locked.
+  for (const int old : {fd_, lock_fd_}) {
+    if (old >= 0) ::close(old);
+  }
+  fd_ = fd;
+  lock_fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (lock_fd_ < 0) fail("cannot lock", errno);
+  fresh_ = true;
+  return true;
 }
 
 bool OutFile::is_file(const std::string& path) const {

@@ -3,8 +3,12 @@
 // Every write is checked; a failure ends the run with a file-layer error
 // naming the unit and the file. Three modes:
 //  - Mode::Rewrite: the file is created or truncated in place.
-//  - Mode::Keep: the file is opened, or created, without losing what it
-//    holds (the log): truncate() empties it once the run knows it may.
+//  - Mode::Keep: the file at the name is opened, or created, without losing
+//    what it holds (the log), and start_afresh() replaces it by a new empty
+//    file once the run knows it may. The old file is never written: a hard
+//    link or a symbolic link at the name keeps the file it shares or leads
+//    to. A name that holds a folder, a FIFO, a device or a socket is a
+//    file error.
 //  - Mode::Replace: the bytes go to a new file without a name (O_TMPFILE) in
 //    the target's folder, or where the file system cannot make one, to a
 //    new named temporary there; commit() names it and renames it over the
@@ -64,11 +68,14 @@ class OutFile {
   // Flushes, closes and, in Replace mode, renames the temporary over the target.
   void commit();
 
-  // Keep mode. Takes an exclusive lock (flock) on a regular file, held until
-  // the object is destroyed; false when another process holds a lock on it.
+  // Keep mode. Takes an exclusive lock (flock) on the regular file at the
+  // name (or that a link there leads to), held until the object is
+  // destroyed; false when another process holds a lock on it.
   bool try_lock();
-  // Keep mode, before the first write: empties a regular file.
-  void truncate();
+  // Keep mode, before the first write: puts a new empty file, locked, in the
+  // old one's place (nothing to do when the name was free at the open).
+  // False when another run took the name meanwhile.
+  bool start_afresh();
   // True when path names this very file (same device and inode, links followed).
   bool is_file(const std::string& path) const;
 
@@ -98,6 +105,9 @@ class OutFile {
   // otherwise than for a name that exists; the name taken becomes
   // temp_path_, registered for removal by an interrupt. 0, or the errno.
   int for_each_temp_name(const std::function<bool(const std::string&)>& take);
+  // Keep mode: opens the file at the name (fd_ stays -1 for a link that
+  // leads to no regular file), or creates it when the name is free.
+  void open_kept();
 
   int unit_;
   std::string path_;
@@ -106,6 +116,7 @@ class OutFile {
   int fd_ = -1;
   int lock_fd_ = -1;  // a second descriptor of the Keep file, holding the lock past commit()
   bool committed_ = false;
+  bool fresh_ = false;  // Keep mode: the file was created empty by this run
   std::vector<char> buf_;
   std::size_t len_ = 0;
 };

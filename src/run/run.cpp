@@ -52,29 +52,33 @@ void refuse_one_file_for_both_fields(const RunData& d) {
          "export; name the H-field export on line 4");
 }
 
+[[noreturn]] void refuse_second_run() {
+  file_error(kUnitLog, kLogFile, 0,
+             "a conversion is already running in this folder (it holds the log); wait until it has ended");
+}
+
 }  // namespace
 
 std::vector<std::string> run_conversion() {
   // The log is opened without losing what it holds and locked for the whole
   // run: a second run in the same folder ends here and touches nothing.
   OutFile log_file(kUnitLog, kLogFile, OutFile::Mode::Keep);
-  if (!log_file.try_lock()) {
-    file_error(kUnitLog, kLogFile, 0,
-               "a conversion is already running in this folder (it holds the log); wait until it has ended");
-  }
+  if (!log_file.try_lock()) refuse_second_run();
   ListWriter log(log_file);
   RunData d;
 
-  // The old log is emptied once the control file is read and no input is one
-  // of the run's outputs; a control file that cannot be read leaves it empty.
+  // The old log is replaced by a new one (never written through: a link at
+  // its name keeps the file it leads to) once the control file is read and
+  // no input is one of the run's outputs; a control file that cannot be
+  // read leaves an empty log.
   try {
     read_control_file(d);
   } catch (...) {
-    log_file.truncate();
+    log_file.start_afresh();
     throw;
   }
   refuse_inputs_that_are_outputs(d, log_file);
-  log_file.truncate();
+  if (!log_file.start_afresh()) refuse_second_run();
 
   check_control_values(d);
   refuse_one_file_for_both_fields(d);

@@ -7,12 +7,14 @@
 // nodes: its map (564 bytes) is smaller than its log (3.7 kB).
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -94,6 +96,43 @@ TEST(FileSafetyE2E, InputsThatAreOneFileAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "wavecalc_to_kaven: " + c.err + "\n");
     EXPECT_TRUE(snapshot(dir.path()) == before) << "a file was changed";
+  }
+}
+
+TEST(FileSafetyE2E, LogIsReplacedNeverWrittenThrough) {
+  const std::string other = "another run's log\n";
+  const std::string not_regular = "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): is ";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;  // the log's place
+    int status;
+    std::string err;
+  } cases[] = {
+      {"a hard link to another run's log", [&](const fs::path& d) { fs::create_hard_link(d / "other.log", d / kLog); },
+       0, ""},
+      {"a link to another run's log", [&](const fs::path& d) { fs::create_symlink("other.log", d / kLog); }, 0, ""},
+      {"a FIFO", [](const fs::path& d) { ASSERT_EQ(::mkfifo((d / kLog).c_str(), 0644), 0); }, 2,
+       not_regular + "a FIFO, not a regular file; the log is written there: remove or rename it\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    generate(dir.path());
+    write_file(dir / kMap, kEarlierMap);
+    write_file(dir / "other.log", other);
+    c.make(dir.path());
+    const fs::file_type log_type = fs::symlink_status(dir / kLog).type();
+    const auto r = run_converter(dir.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(dir / "other.log"), other);
+    EXPECT_EQ(fs::symlink_status(dir / kLog).type(), c.status == 0 ? fs::file_type::regular : log_type);
+    if (c.status == 0) {
+      EXPECT_TRUE(read_file(dir / kLog) == sound_run().log) << "not the log of a sound run";
+    }
+    EXPECT_TRUE(read_file(dir / kMap) == (c.status == 0 ? sound_run().map : kEarlierMap)) << "not the map expected";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 6)
+        << "not control file, 2 exports, log, map and the other log";
   }
 }
 
