@@ -136,6 +136,21 @@ TEST(FileSafetyE2E, LogIsReplacedNeverWrittenThrough) {
   }
 }
 
+TEST(FileSafetyE2E, CompressedFileThatIsNoExportIsRefusedAtItsFirstBlock) {
+  // 8 kB that unpack to a line of text and 1 GiB of zero bytes, in 1024
+  // members: refused once the first line is inflated, within an address
+  // space of 600 MB.
+  TempDir dir;
+  generate(dir.path());
+  std::string bomb = test::gzip_bytes("garbage, not an export\n");
+  const std::string zeros = test::gzip_bytes(std::string(std::size_t{1} << 20, '\0'));
+  for (int i = 0; i < 1024; ++i) bomb += zeros;
+  write_file(dir / "pillbox_E.txt", bomb);
+  const auto r = run_converter(dir.path(), "ulimit -v 600000;");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 2 (pillbox_E.txt), line 1: \"garbage\" is not a real number\n");
+}
+
 TEST(FileSafetyE2E, TemporaryMapIsANewFileOfItsOwn) {
   // A link planted at the temporary's name: the map's name, ".tmp" and the
   // process number, here the shell's, which exec hands on to the converter.
