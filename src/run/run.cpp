@@ -15,14 +15,15 @@ namespace wk {
 namespace {
 
 // Refuses a run that would destroy one of its inputs: an export (or the
-// control file) that is the log, which the run empties, or an export that is
-// the field map, which the run replaces. Files are compared, not names, so
-// that links and a second name of one file count as well.
+// control file) that is the log or the field map, both of which the run
+// replaces. Files are compared, not names, so that links and a second name
+// of one file count as well (a link at the log's name would in fact keep the
+// file it leads to, but is no less a mistake).
 void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
   const std::string map = field_map_name(d.fnum);
   if (log_file.is_file(kControlFile)) {
     refuse(std::string("the control file ") + kControlFile + " is the same file as the log " + kLogFile +
-           ", which the run empties: make the log a file of its own");
+           ", which the run replaces: make the log a file of its own");
   }
   const struct {
     const char* what;
@@ -33,7 +34,7 @@ void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
     const std::string named = e.what + e.name + " (control file line " + std::to_string(e.line) + ")";
     if (log_file.is_file(e.name)) {
       refuse(named + " is the same file as the log " + kLogFile +
-             ", which the run empties: give the export a name of its own");
+             ", which the run replaces: give the export a name of its own");
     }
     if (same_file(e.name, map)) {
       refuse(named + " is the same file as the field map " + map +

@@ -57,7 +57,7 @@ const Sound& sound_run() {
 }
 
 TEST(FileSafetyE2E, InputsThatAreOneFileAreRefusedBeforeAnythingIsWritten) {
-  const std::string of_its_own = ", which the run empties: give the export a name of its own";
+  const std::string of_its_own = ", which the run replaces: give the export a name of its own";
   const struct {
     const char* name;
     std::string options;                        // of the generator
@@ -75,7 +75,7 @@ TEST(FileSafetyE2E, InputsThatAreOneFileAreRefusedBeforeAnythingIsWritten) {
       {"log a second name of the control file", "",
        [](const fs::path& d) { fs::create_hard_link(d / "wavecalc_to_kaven.dat", d / kLog); },
        "the control file wavecalc_to_kaven.dat is the same file as the log wavecalc_to_kaven.log, which the run "
-       "empties: make the log a file of its own"},
+       "replaces: make the log a file of its own"},
       {"H export a link to the E export", "",
        [](const fs::path& d) {
          fs::remove(d / "pillbox_H.txt");
