@@ -206,14 +206,18 @@ TEST(FileSafetyE2E, LogThatCannotBeWrittenLeavesTheEarlierMap) {
 
 // A signal at the first write to the temporary map (every log line up to
 // the map's name still buffered), or right after the map was renamed into
-// place (the log complete).
+// place (the log complete); the temporary a file without a name, or named
+// from the start where the file system cannot make one.
 struct SignalCase {
   int signo;
   const char* name;
-  bool after_rename;
+  bool after_rename = false;
+  bool named_temporary = false;
 };
 
-void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name << (c.after_rename ? " after the rename" : ""); }
+void PrintTo(const SignalCase& c, std::ostream* os) {
+  *os << c.name << (c.after_rename ? " after the rename" : "") << (c.named_temporary ? ", named temporary" : "");
+}
 
 class InterruptedRun : public testing::TestWithParam<SignalCase> {};
 
@@ -239,8 +243,9 @@ TEST_P(InterruptedRun, RemovesItsTemporaryAndSaysWhatIsLeft) {
   }
   // exec: the shell reports no signal of its own on the captured stderr;
   // no core file for the signals that would leave one.
-  const auto r = run_converter(dir.path(), "ulimit -c 0; export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
-                                           "LD_PRELOAD='" WK_SIGNAL_SHIM "' WK_SIGNAL_" +
+  const auto r = run_converter(dir.path(), std::string(c.named_temporary ? "export WK_NO_TMPFILE=1; " : "") +
+                                               "ulimit -c 0; export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
+                                               "LD_PRELOAD='" WK_SIGNAL_SHIM "' WK_SIGNAL_" +
                                                std::string(c.after_rename ? "AFTER_MAP_RENAME=" : "AT_MAP_WRITE=") +
                                                std::to_string(c.signo) + "; exec");
   EXPECT_EQ(r.status, 128 + c.signo);
@@ -250,14 +255,14 @@ TEST_P(InterruptedRun, RemovesItsTemporaryAndSaysWhatIsLeft) {
 
 INSTANTIATE_TEST_SUITE_P(
     FileSafetyE2E, InterruptedRun,
-    testing::Values(SignalCase{SIGINT, "SIGINT", false}, SignalCase{SIGTERM, "SIGTERM", false},
-                    SignalCase{SIGHUP, "SIGHUP", false}, SignalCase{SIGQUIT, "SIGQUIT", false},
-                    SignalCase{SIGPIPE, "SIGPIPE", false}, SignalCase{SIGALRM, "SIGALRM", false},
-                    SignalCase{SIGUSR1, "SIGUSR1", false}, SignalCase{SIGXCPU, "SIGXCPU", false},
-                    SignalCase{SIGXFSZ, "SIGXFSZ", false}, SignalCase{SIGKILL, "SIGKILL", false},
-                    SignalCase{SIGINT, "SIGINT", true}),
+    testing::Values(SignalCase{SIGINT, "SIGINT"}, SignalCase{SIGTERM, "SIGTERM"}, SignalCase{SIGHUP, "SIGHUP"},
+                    SignalCase{SIGQUIT, "SIGQUIT"}, SignalCase{SIGPIPE, "SIGPIPE"}, SignalCase{SIGALRM, "SIGALRM"},
+                    SignalCase{SIGUSR1, "SIGUSR1"}, SignalCase{SIGXCPU, "SIGXCPU"}, SignalCase{SIGXFSZ, "SIGXFSZ"},
+                    SignalCase{SIGKILL, "SIGKILL"}, SignalCase{SIGINT, "SIGINT", true},
+                    SignalCase{SIGTERM, "SIGTERM", false, true}, SignalCase{SIGINT, "SIGINT", true, true}),
     [](const testing::TestParamInfo<SignalCase>& i) {
-      return std::string(i.param.name + 3) + (i.param.after_rename ? "AfterTheMapIsInPlace" : "AtTheMapsFirstWrite");
+      return std::string(i.param.name + 3) + (i.param.after_rename ? "AfterTheMapIsInPlace" : "AtTheMapsFirstWrite") +
+             (i.param.named_temporary ? "NamedTemporary" : "");
     });
 
 TEST(FileSafetyE2E, SecondRunInTheFolderTouchesNothing) {

@@ -3,12 +3,17 @@
 // write(2) to a temporary field map, the moment at which an interrupted run
 // has its map half written and its log lines still buffered; or the one
 // numbered by WK_SIGNAL_AFTER_MAP_RENAME right after the field map was
-// renamed into place. Built without the project's sanitizer flags, so that
-// it needs no runtime of its own.
+// renamed into place. With WK_NO_TMPFILE set, opening a file without a
+// name (O_TMPFILE) fails as on a file system that cannot make one. Built
+// without the project's sanitizer flags, so that it needs no runtime of its
+// own.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,4 +55,22 @@ extern "C" int rename(const char* from, const char* to) {
   const int r = real(from, to);
   if (signo != nullptr && r == 0 && std::strstr(to, "eh_VRQ.#") != nullptr) ::raise(std::atoi(signo));
   return r;
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+  using Open = int (*)(const char*, int, ...);
+  static const Open real = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "open"));
+  static const bool no_tmpfile = std::getenv("WK_NO_TMPFILE") != nullptr;
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  if (no_tmpfile && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return real(path, flags, mode);
 }
