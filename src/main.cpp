@@ -2,7 +2,8 @@
 // solver into a KAVEN 3D field map. No arguments: everything comes from
 // wavecalc_to_kaven.dat in the current folder. Writes nothing on stdout;
 // a stop or a file error is one line on stderr with exit status 1 or 2;
-// SIGINT and SIGTERM end it with the signal's status (interrupt.hpp).
+// a signal that ends a process (SIGINT, SIGTERM, SIGHUP, ...) ends it with
+// the signal's status (interrupt.hpp).
 // --help and --version print and touch no file.
 #include <cstdio>
 #include <exception>

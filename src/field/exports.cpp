@@ -1,16 +1,47 @@
 // The two exports opened side by side.
+#include <string>
+#include <string_view>
+
 #include "field/field.hpp"
+#include "io/error.hpp"
 #include "io/file_units.hpp"
+#include "io/line_source.hpp"
+#include "io/number_scan.hpp"
 #include "io/two_threads.hpp"
 
 namespace wk {
+
+namespace {
+
+// The start of a compressed export, looked at before the rest is inflated:
+// its first data line must start with a number, as every line of an export
+// does. A line that the block may have cut is left to the reading.
+void check_export_start(InputText& start, bool whole) {
+  LineSource src(start);
+  const std::string_view text = start.text();
+  std::string_view line;
+  std::string_view token;
+  while (src.next_line(line)) {
+    TokenCursor tokens(line);
+    if (!tokens.next(token)) continue;
+    const bool cut = !whole && src.next_offset() == text.size() && text.back() != '\n';
+    double v;
+    if (!cut && !parse_real(token, v)) src.fail(quote_token(token) + " is not a real number");
+    return;
+  }
+}
+
+}  // namespace
 
 Exports::Exports(const std::string& efile, const std::string& hfile) {
   on_two_threads([&](int part) {
     std::unique_ptr<InputText>& text = part == 0 ? e_ : h_;
     std::exception_ptr& error = part == 0 ? e_error_ : h_error_;
+    Inflating inflating;
+    inflating.check_start = check_export_start;
     try {
-      text = std::make_unique<InputText>(part == 0 ? kUnitE : kUnitH, part == 0 ? efile : hfile);
+      text = std::make_unique<InputText>(part == 0 ? kUnitE : kUnitH, part == 0 ? efile : hfile,
+                                         InputText::Gzip::inflate, inflating);
     } catch (...) {
       error = std::current_exception();
     }

@@ -12,11 +12,14 @@
 
 #if WK_INFLATE_LIBDEFLATE
 #include <libdeflate.h>
-#else
-#include <zlib.h>
 #endif
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
 
 #include "io/error.hpp"
+#include "io/line_source.hpp"
 
 namespace wk {
 
@@ -24,11 +27,57 @@ namespace {
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 
-// The most a compressed file may inflate to. The largest grid, 25 x 25 x
-// 8001 points, written with nine numbers of 17 digits per line, is about
-// 1.3 GB; a stream that unpacks to more is no export (a "zip bomb" would
-// otherwise take all memory).
-constexpr std::size_t kMaxInflatedBytes = std::size_t{4} << 30;
+// The first block of a compressed file: inflated in steps of this many
+// bytes until its first line holding more than separators has ended, up to
+// the longest line read and its line end.
+constexpr std::size_t kStartStep = std::size_t{1} << 16;
+constexpr std::size_t kStartMax = kMaxLineBytes + 2;
+
+// A zlib stream inflating gzip members, ended however the caller ends.
+struct GzipStream {
+  z_stream z{};
+  bool opened = false;
+  bool open() { return opened = inflateInit2(&z, 16 + MAX_WBITS) == Z_OK; }
+  // Inflates in[at, n) into out[used, room) as far as it goes, moving at
+  // and used on; zlib's result.
+  int step(const unsigned char* in, std::size_t n, std::size_t& at, char* out, std::size_t room, std::size_t& used) {
+    const std::size_t in_chunk = std::min<std::size_t>(n - at, UINT_MAX);
+    const std::size_t out_chunk = std::min<std::size_t>(room - used, UINT_MAX);
+    z.next_in = const_cast<Bytef*>(in + at);
+    z.avail_in = static_cast<uInt>(in_chunk);
+    z.next_out = reinterpret_cast<Bytef*>(out + used);
+    z.avail_out = static_cast<uInt>(out_chunk);
+    const int r = ::inflate(&z, Z_NO_FLUSH);
+    at += in_chunk - z.avail_in;
+    used += out_chunk - z.avail_out;
+    return r;
+  }
+  ~GzipStream() {
+    if (opened) inflateEnd(&z);
+  }
+};
+
+// Watches text as it grows for the end of its first data line: a line end
+// after the first byte that is not a separator or a line end.
+class FirstDataLine {
+ public:
+  // True when text[0, n) holds the end; text[0, seen) was looked at before.
+  bool ended(const char* text, std::size_t n) {
+    for (; start_ == kNone && seen_ < n; ++seen_) {
+      const char c = text[seen_];
+      if (c != ' ' && c != '\t' && c != ',' && c != '\r' && c != '\n') start_ = seen_;
+    }
+    if (start_ == kNone || seen_ >= n) return false;
+    const bool found = std::memchr(text + seen_, '\n', n - seen_) != nullptr;
+    seen_ = n;
+    return found;
+  }
+
+ private:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+  std::size_t start_ = kNone;
+  std::size_t seen_ = 0;
+};
 
 // Closes a file descriptor however the constructor ends.
 struct FdCloser {
@@ -44,15 +93,6 @@ struct MappedInput {
     if (p != MAP_FAILED) ::munmap(p, n);
   }
 };
-
-// What a file that is not a regular file is, for the message.
-const char* kind_of(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
 
 bool starts_with_gzip_magic(int fd) {
   unsigned char head[2] = {0, 0};
@@ -102,7 +142,16 @@ class OutRegion {
 
 }  // namespace
 
-InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_(std::move(path)) {
+const char* kind_of_file(unsigned mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+InputText::InputText(int unit, std::string path, Gzip gzip, const Inflating& inflating)
+    : unit_(unit), path_(std::move(path)) {
   // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for
   // ever; a regular file reads the same with it.
   const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -123,13 +172,13 @@ InputText::InputText(int unit, std::string path, Gzip gzip) : unit_(unit), path_
   if (!S_ISREG(st.st_mode)) {
     file_error(
         unit_, path_, 0,
-        std::string("is ") + kind_of(st.st_mode) + ", not a regular file; the converter reads regular files only");
+        std::string("is ") + kind_of_file(st.st_mode) + ", not a regular file; the converter reads regular files only");
   }
   const auto size = static_cast<std::size_t>(st.st_size);
   if (size == 0) return;
   if (gzip == Gzip::inflate && starts_with_gzip_magic(fd)) {
     compressed_ = true;
-    inflate(fd, size);
+    inflate(fd, size, inflating);
   } else {
     map_plain(fd, size);
   }
@@ -152,7 +201,36 @@ void InputText::map_plain(int fd, std::size_t size) {
   size_ = size;
 }
 
-void InputText::inflate(int fd, std::size_t size) {
+void InputText::check_start(const unsigned char* in, std::size_t n, const Inflating& inflating) {
+  const std::unique_ptr<char[]> start(new char[kStartMax]);
+  GzipStream s;
+  if (!s.open()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  // A damaged stream only ends the block: the whole inflation reports it.
+  std::size_t at = 0;
+  std::size_t used = 0;
+  bool whole = false;
+  FirstDataLine first;
+  while (used < kStartMax && !first.ended(start.get(), used)) {
+    const int r = s.step(in, n, at, start.get(), std::min(kStartMax, used + kStartStep), used);
+    if (r == Z_STREAM_END) {
+      whole = at == n;
+      // Another member follows, or the stream ends here.
+      if (n - at < 2 || in[at] != kGzipMagic[0] || in[at + 1] != kGzipMagic[1]) break;
+      inflateReset(&s.z);
+    } else if (r != Z_OK) {
+      break;
+    }
+  }
+  // The text is the block for the time of the check (a check that ends the
+  // run ends the construction, and nothing reads the text afterwards).
+  data_ = start.get();
+  size_ = used;
+  inflating.check_start(*this, whole);
+  data_ = "";
+  size_ = 0;
+}
+
+void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
   MappedInput in;
   in.p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (in.p == MAP_FAILED) {
@@ -162,6 +240,13 @@ void InputText::inflate(int fd, std::size_t size) {
   in.n = size;
   ::madvise(in.p, size, MADV_SEQUENTIAL);
   const auto* const bytes = static_cast<const unsigned char*>(in.p);
+  if (inflating.check_start != nullptr) check_start(bytes, size, inflating);
+  const std::size_t max_bytes = inflating.max_bytes;
+  const auto too_big = [&] {
+    file_error(unit_, path_, 0,
+               "the gzip-compressed file unpacks to more than " + std::to_string(max_bytes) + " bytes, " +
+                   inflating.limit + "; it is no export");
+  };
   const auto corrupt = [&](std::string_view what) {
     file_error(unit_, path_, 0,
                std::string("the gzip-compressed file ") + std::string(what) +
@@ -176,16 +261,14 @@ void InputText::inflate(int fd, std::size_t size) {
     const std::size_t isize = t[0] | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 | std::size_t{t[3]} << 24;
     if (isize >= size / 2) expect = isize;
   }
-  if (expect > kMaxInflatedBytes) expect = kMaxInflatedBytes;
+  if (expect > max_bytes) expect = max_bytes;
   OutRegion out(expect + 1);
+  // Room for output up to one byte past the limit: a text that fills it is
+  // too big.
+  const auto room = [&] { return std::min(out.size(), max_bytes + 1); };
   const auto grow = [&] {
-    if (out.size() > kMaxInflatedBytes) {
-      file_error(unit_, path_, 0,
-                 "the gzip-compressed file unpacks to more than " + std::to_string(kMaxInflatedBytes >> 30) +
-                     " GiB, far more than an export of the largest grid; it is no export");
-    }
-    const std::size_t twice = 2 * out.size();
-    if (!out.grow_to(twice < kMaxInflatedBytes + 1 ? twice : kMaxInflatedBytes + 1)) {
+    if (room() > max_bytes) too_big();
+    if (!out.grow_to(std::min(2 * out.size(), max_bytes + 1))) {
       file_error(unit_, path_, 0, "not enough memory to inflate the file");
     }
   };
@@ -208,7 +291,7 @@ void InputText::inflate(int fd, std::size_t size) {
     std::size_t in_used = 0;
     std::size_t out_got = 0;
     const libdeflate_result r = libdeflate_gzip_decompress_ex(dec.d, bytes + at, size - at, out.data() + used,
-                                                              out.size() - used, &in_used, &out_got);
+                                                              room() - used, &in_used, &out_got);
     if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
       grow();
       continue;
@@ -218,15 +301,8 @@ void InputText::inflate(int fd, std::size_t size) {
     at += in_used;
   }
 #else
-  struct Stream {
-    z_stream z{};
-    bool open = false;
-    ~Stream() {
-      if (open) inflateEnd(&z);
-    }
-  } s;
-  if (inflateInit2(&s.z, 16 + MAX_WBITS) != Z_OK) file_error(unit_, path_, 0, "not enough memory to inflate the file");
-  s.open = true;
+  GzipStream s;
+  if (!s.open()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
   bool member_open = true;
   while (at < size || member_open) {
     if (!member_open) {
@@ -236,16 +312,8 @@ void InputText::inflate(int fd, std::size_t size) {
       inflateReset(&s.z);
       member_open = true;
     }
-    if (used == out.size()) grow();
-    const std::size_t in_chunk = size - at < UINT_MAX ? size - at : UINT_MAX;
-    const std::size_t out_chunk = out.size() - used < UINT_MAX ? out.size() - used : UINT_MAX;
-    s.z.next_in = const_cast<Bytef*>(bytes + at);
-    s.z.avail_in = static_cast<uInt>(in_chunk);
-    s.z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    s.z.avail_out = static_cast<uInt>(out_chunk);
-    const int r = ::inflate(&s.z, Z_NO_FLUSH);
-    at += in_chunk - s.z.avail_in;
-    used += out_chunk - s.z.avail_out;
+    if (used == room()) grow();
+    const int r = s.step(bytes, size, at, out.data(), room(), used);
     if (r == Z_STREAM_END) {
       member_open = false;
     } else if (r == Z_BUF_ERROR && s.z.avail_out == 0) {
@@ -255,6 +323,7 @@ void InputText::inflate(int fd, std::size_t size) {
     }
   }
 #endif
+  if (used > max_bytes) too_big();
 
   region_bytes_ = out.size();
   region_ = out.release();

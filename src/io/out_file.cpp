@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "io/error.hpp"
+#include "io/input_file.hpp"
 
 namespace wk {
 
@@ -23,21 +24,25 @@ namespace {
 // Set on the main thread, read by the interrupt handler, which runs there too.
 std::atomic<OutFile*> g_keep{nullptr};
 std::atomic<const char*> g_temp{nullptr};
+// Set once a Replace file has taken its target's place.
+std::atomic<bool> g_replaced{false};
 
 // Names tried for the temporary before giving up: a name that exists (a
 // temporary left by a killed run of the same process number, or a planted
 // link) is never opened, the next one is tried.
 constexpr int kTempNames = 100;
+// Looks at a log's name before giving up when it keeps changing under the
+// run (another run replacing its log at the same moment).
+constexpr int kOpenAttempts = 100;
 
-// Blocks SIGINT and SIGTERM for the life of the object: the interrupt
-// handler must not see a flush half done.
+// Blocks every signal that can be blocked for the life of the object: the
+// interrupt handler must not see a flush half done, a temporary not yet
+// registered for removal, or a map half put in place.
 class InterruptsHeld {
  public:
   InterruptsHeld() {
     sigset_t s;
-    sigemptyset(&s);
-    sigaddset(&s, SIGINT);
-    sigaddset(&s, SIGTERM);
+    sigfillset(&s);
     pthread_sigmask(SIG_BLOCK, &s, &old_);
   }
   ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
@@ -48,31 +53,62 @@ class InterruptsHeld {
   sigset_t old_;
 };
 
+// The folder of a path, for a temporary beside it.
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The name under which the kernel shows an open descriptor; linking it
+// gives a file without a name (O_TMPFILE) its first one.
+std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 }  // namespace
 
 OutFile::OutFile(int unit, std::string path, Mode mode, std::size_t buffer_bytes)
     : unit_(unit), path_(std::move(path)), mode_(mode), buf_(buffer_bytes < 256 ? 256 : buffer_bytes) {
-  if (mode_ != Mode::Replace) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (mode_ == Mode::Rewrite ? O_TRUNC : 0), 0644);
+  if (mode_ == Mode::Rewrite) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) fail("cannot open for writing", errno);
-    if (mode_ == Mode::Keep) g_keep.store(this);
     return;
   }
-  // A new file of our own beside the target (so that the final rename stays
-  // on one file system): O_EXCL never opens a file or follows a link that is
-  // already there.
+  if (mode_ == Mode::Keep) {
+    open_kept();
+    g_keep.store(this);
+    return;
+  }
+  // Signals wait until the temporary is registered for removal.
+  InterruptsHeld held;
+  // A file without a name in the target's folder (so that it lands on the
+  // target's file system), named only at commit(): a run ended by any
+  // signal, SIGKILL included, or by a crash leaves nothing behind.
+  fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  struct stat st;
+  if (fd_ >= 0 && ::stat(descriptor_path(fd_).c_str(), &st) == 0) return;
+  if (fd_ >= 0) ::close(fd_);
+  // Where the file system cannot (or /proc is missing), a named temporary:
+  // O_EXCL never opens a file or follows a link that is already there.
+  fd_ = -1;
+  const int err = for_each_temp_name([&](const std::string& name) {
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return fd_ >= 0;
+  });
+  if (fd_ < 0) fail("cannot open for writing", err);
+}
+
+int OutFile::for_each_temp_name(const std::function<bool(const std::string&)>& take) {
   const std::string base = path_ + ".tmp" + std::to_string(::getpid());
   for (int k = 0; k < kTempNames; ++k) {
-    temp_path_ = k == 0 ? base : base + "." + std::to_string(k);
-    fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd_ >= 0 || errno != EEXIST) break;
+    std::string name = k == 0 ? base : base + "." + std::to_string(k);
+    if (take(name)) {
+      temp_path_ = std::move(name);
+      g_temp.store(temp_path_.c_str());
+      return 0;
+    }
+    if (errno != EEXIST) break;
   }
-  if (fd_ < 0) {
-    const int err = errno;
-    temp_path_.clear();
-    fail("cannot open for writing", err);
-  }
-  g_temp.store(temp_path_.c_str());
+  return errno;
 }
 
 OutFile::~OutFile() {
@@ -162,6 +198,15 @@ void OutFile::write_slow(const char* data, std::size_t n) {
 
 void OutFile::commit() {
   flush();
+  InterruptsHeld held;
+  if (mode_ == Mode::Replace && temp_path_.empty()) {
+    // The file without a name gets a temporary one, then the target's.
+    const std::string fd_path = descriptor_path(fd_);
+    const int err = for_each_temp_name([&](const std::string& name) {
+      return ::linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (err != 0) fail("cannot replace the file", err);
+  }
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) fail("write error on close", errno);
@@ -170,6 +215,7 @@ void OutFile::commit() {
     // The name may be taken by another file from now on.
     const char* temp = temp_path_.c_str();
     g_temp.compare_exchange_strong(temp, nullptr);
+    g_replaced.store(true);
   }
   committed_ = true;
 }
@@ -181,15 +227,62 @@ bool is_regular(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Tries a lock that another process may hold: 1 taken, 0 held elsewhere,
+// -1 failed (errno).
+int try_flock(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;
+  return errno == EWOULDBLOCK ? 0 : -1;
+}
+
 }  // namespace
 
+void OutFile::open_kept() {
+  // Names that change between the look and the open (another run replacing
+  // its log) are looked at again.
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    struct stat st;
+    if (::lstat(path_.c_str(), &st) != 0) {
+      if (errno != ENOENT) fail("cannot open for writing", errno);
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd_ >= 0) {
+        fresh_ = true;
+        return;
+      }
+      if (errno == EEXIST) continue;
+      fail("cannot open for writing", errno);
+    }
+    // A file that is not a regular one would block the run (a FIFO) or
+    // take the log from it (a device, a folder): the name must be freed.
+    if (S_ISDIR(st.st_mode)) fail("is a folder, not a file; the log is written there: remove or rename it", 0);
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      fail(std::string("is ") + kind_of_file(st.st_mode) +
+               ", not a regular file; the log is written there: remove or rename it",
+           0);
+    }
+    // A link is opened (for the lock) only when it leads to a regular file;
+    // one that leads to a device or nowhere has nothing to lock.
+    struct stat target;
+    if (S_ISLNK(st.st_mode) && (::stat(path_.c_str(), &target) != 0 || !S_ISREG(target.st_mode))) return;
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | (S_ISLNK(st.st_mode) ? 0 : O_NOFOLLOW));
+    if (fd_ >= 0) return;
+    if (errno != ENOENT && errno != ELOOP) fail("cannot open for writing", errno);
+  }
+  fail("cannot open for writing: the name keeps changing", 0);
+}
+
 bool OutFile::try_lock() {
-  // Only a file of its own is locked: a log linked to a device such as
-  // /dev/null is shared by every folder.
-  if (!is_regular(fd_)) return true;
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return false;
-    fail("cannot lock", errno);
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    // Only a file of its own is locked.
+    if (fd_ < 0 || !is_regular(fd_)) return true;
+    const int got = try_flock(fd_);
+    if (got == 0) return false;
+    if (got < 0) fail("cannot lock", errno);
+    // A run that replaced the log and has ended since let go of the file
+    // it left without a name: the lock is on the file the name holds now.
+    if (is_file(path_)) break;
+    ::close(fd_);
+    fd_ = -1;
+    open_kept();
   }
   // The lock belongs to the open file and lasts while any descriptor of it
   // is open: this one keeps it after commit() has closed fd_.
@@ -198,8 +291,31 @@ bool OutFile::try_lock() {
   return true;
 }
 
-void OutFile::truncate() {
-  if (is_regular(fd_) && ::ftruncate(fd_, 0) != 0) fail("cannot open for writing", errno);
+bool OutFile::start_afresh() {
+  if (fresh_) return true;
+  // Another name of the old log (a hard link) or the file a link leads to
+  // keeps it as it was.
+  if (::unlink(path_.c_str()) != 0 && errno != ENOENT) fail("cannot replace the file", errno);
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;  // taken by a run started meanwhile
+    fail("cannot open for writing", errno);
+  }
+  const int got = try_flock(fd);
+  const int err = errno;
+  if (got <= 0) ::close(fd);
+  if (got == 0) return false;
+  if (got < 0) fail("cannot lock", err);
+  // A run that opened the old file and locks it now finds the name taken
+  // by this file, and this file locked.
+  for (const int old : {fd_, lock_fd_}) {
+    if (old >= 0) ::close(old);
+  }
+  fd_ = fd;
+  lock_fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (lock_fd_ < 0) fail("cannot lock", errno);
+  fresh_ = true;
+  return true;
 }
 
 bool OutFile::is_file(const std::string& path) const {
@@ -213,10 +329,10 @@ bool same_file(const std::string& a, const std::string& b) {
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-void OutFile::settle_after_interrupt() noexcept {
+bool OutFile::settle_after_interrupt() noexcept {
   if (const char* temp = g_temp.load()) ::unlink(temp);
   OutFile* keep = g_keep.load();
-  if (keep == nullptr) return;
+  if (keep == nullptr) return g_replaced.load();
   const int fd = *static_cast<volatile int*>(&keep->fd_);
   std::size_t n = *static_cast<volatile std::size_t*>(&keep->len_);
   std::atomic_signal_fence(std::memory_order_acquire);
@@ -224,10 +340,11 @@ void OutFile::settle_after_interrupt() noexcept {
   while (fd >= 0 && n > 0) {
     const ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
+    if (w <= 0) break;
     p += w;
     n -= static_cast<std::size_t>(w);
   }
+  return g_replaced.load();
 }
 
 }  // namespace wk

@@ -3,13 +3,19 @@
 // Every write is checked; a failure ends the run with a file-layer error
 // naming the unit and the file. Three modes:
 //  - Mode::Rewrite: the file is created or truncated in place.
-//  - Mode::Keep: the file is opened, or created, without losing what it
-//    holds (the log): truncate() empties it once the run knows it may.
-//  - Mode::Replace: the bytes go to a new temporary file in the same folder,
-//    and commit() renames it over the target only after the last write and
-//    the close have succeeded, so a failed run never leaves a truncated field
-//    map or damages an earlier one. An uncommitted temporary is removed by
-//    the destructor.
+//  - Mode::Keep: the file at the name is opened, or created, without losing
+//    what it holds (the log), and start_afresh() replaces it by a new empty
+//    file once the run knows it may. The old file is never written: a hard
+//    link or a symbolic link at the name keeps the file it shares or leads
+//    to. A name that holds a folder, a FIFO, a device or a socket is a
+//    file error.
+//  - Mode::Replace: the bytes go to a new file without a name (O_TMPFILE) in
+//    the target's folder, or where the file system cannot make one, to a
+//    new named temporary there; commit() names it and renames it over the
+//    target only after the last write and the close have succeeded, so a
+//    failed run never leaves a truncated field map or damages an earlier
+//    one. An uncommitted temporary is removed by the destructor (one
+//    without a name by the kernel, however the process ends).
 // An interrupted run (interrupt.hpp) removes the temporary of the open
 // Replace file and writes out the buffered bytes of the open Keep file.
 #pragma once
@@ -18,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,11 +68,14 @@ class OutFile {
   // Flushes, closes and, in Replace mode, renames the temporary over the target.
   void commit();
 
-  // Keep mode. Takes an exclusive lock (flock) on a regular file, held until
-  // the object is destroyed; false when another process holds a lock on it.
+  // Keep mode. Takes an exclusive lock (flock) on the regular file at the
+  // name (or that a link there leads to), held until the object is
+  // destroyed; false when another process holds a lock on it.
   bool try_lock();
-  // Keep mode, before the first write: empties a regular file.
-  void truncate();
+  // Keep mode, before the first write: puts a new empty file, locked, in the
+  // old one's place (nothing to do when the name was free at the open).
+  // False when another run took the name meanwhile.
+  bool start_afresh();
   // True when path names this very file (same device and inode, links followed).
   bool is_file(const std::string& path) const;
 
@@ -74,8 +84,8 @@ class OutFile {
 
   // For the interrupt handler only, async-signal-safe: removes the temporary
   // of the Replace file not yet committed and writes out the bytes buffered
-  // for the Keep file.
-  static void settle_after_interrupt() noexcept;
+  // for the Keep file. True when a Replace file is already in its place.
+  static bool settle_after_interrupt() noexcept;
 
  private:
   // The buffered bytes grow by n. The fence keeps the bytes ahead of the new
@@ -90,6 +100,14 @@ class OutFile {
   // Writes n bytes at `offset`, or where the file is when offset < 0.
   void put(const char* data, std::size_t n, std::int64_t offset) const;
   [[noreturn]] void fail(std::string_view what, int err) const;
+  // Offers the temporary's names in turn (the target's name, ".tmp" and the
+  // process number, then ".K" added) to `take` until it takes one or fails
+  // otherwise than for a name that exists; the name taken becomes
+  // temp_path_, registered for removal by an interrupt. 0, or the errno.
+  int for_each_temp_name(const std::function<bool(const std::string&)>& take);
+  // Keep mode: opens the file at the name (fd_ stays -1 for a link that
+  // leads to no regular file), or creates it when the name is free.
+  void open_kept();
 
   int unit_;
   std::string path_;
@@ -98,6 +116,7 @@ class OutFile {
   int fd_ = -1;
   int lock_fd_ = -1;  // a second descriptor of the Keep file, holding the lock past commit()
   bool committed_ = false;
+  bool fresh_ = false;  // Keep mode: the file was created empty by this run
   std::vector<char> buf_;
   std::size_t len_ = 0;
 };

@@ -15,14 +15,15 @@ namespace wk {
 namespace {
 
 // Refuses a run that would destroy one of its inputs: an export (or the
-// control file) that is the log, which the run empties, or an export that is
-// the field map, which the run replaces. Files are compared, not names, so
-// that links and a second name of one file count as well.
+// control file) that is the log or the field map, both of which the run
+// replaces. Files are compared, not names, so that links and a second name
+// of one file count as well (a link at the log's name would in fact keep the
+// file it leads to, but is no less a mistake).
 void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
   const std::string map = field_map_name(d.fnum);
   if (log_file.is_file(kControlFile)) {
     refuse(std::string("the control file ") + kControlFile + " is the same file as the log " + kLogFile +
-           ", which the run empties: make the log a file of its own");
+           ", which the run replaces: make the log a file of its own");
   }
   const struct {
     const char* what;
@@ -33,7 +34,7 @@ void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
     const std::string named = e.what + e.name + " (control file line " + std::to_string(e.line) + ")";
     if (log_file.is_file(e.name)) {
       refuse(named + " is the same file as the log " + kLogFile +
-             ", which the run empties: give the export a name of its own");
+             ", which the run replaces: give the export a name of its own");
     }
     if (same_file(e.name, map)) {
       refuse(named + " is the same file as the field map " + map +
@@ -43,31 +44,45 @@ void refuse_inputs_that_are_outputs(const RunData& d, const OutFile& log_file) {
   }
 }
 
+// Refuses E and H exports that are one file (one name, a link, or another
+// spelling of its path): H would be read from the E export's columns.
+void refuse_one_file_for_both_fields(const RunData& d) {
+  if (!same_file(d.Efile, d.Hfile)) return;
+  refuse("E export " + shown_name(d.Efile) + " (control file line 3) and H export " + shown_name(d.Hfile) +
+         " (control file line 4) are the same file: the magnetic field would be read from the electric field's "
+         "export; name the H-field export on line 4");
+}
+
+[[noreturn]] void refuse_second_run() {
+  file_error(kUnitLog, kLogFile, 0,
+             "a conversion is already running in this folder (it holds the log); wait until it has ended");
+}
+
 }  // namespace
 
 std::vector<std::string> run_conversion() {
   // The log is opened without losing what it holds and locked for the whole
   // run: a second run in the same folder ends here and touches nothing.
   OutFile log_file(kUnitLog, kLogFile, OutFile::Mode::Keep);
-  if (!log_file.try_lock()) {
-    file_error(kUnitLog, kLogFile, 0,
-               "a conversion is already running in this folder (it holds the log); wait until it has ended");
-  }
+  if (!log_file.try_lock()) refuse_second_run();
   ListWriter log(log_file);
   RunData d;
 
-  // The old log is emptied once the control file is read and no input is one
-  // of the run's outputs; a control file that cannot be read leaves it empty.
+  // The old log is replaced by a new one (never written through: a link at
+  // its name keeps the file it leads to) once the control file is read and
+  // no input is one of the run's outputs; a control file that cannot be
+  // read leaves an empty log.
   try {
     read_control_file(d);
   } catch (...) {
-    log_file.truncate();
+    log_file.start_afresh();
     throw;
   }
   refuse_inputs_that_are_outputs(d, log_file);
-  log_file.truncate();
+  if (!log_file.start_afresh()) refuse_second_run();
 
   check_control_values(d);
+  refuse_one_file_for_both_fields(d);
   compute_constants(d, log);
   {
     // Each export is read from its file once, and let go once read.

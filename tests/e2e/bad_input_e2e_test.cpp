@@ -223,7 +223,9 @@ TEST(BadInputE2E, FolderInPlaceOfTheLogOrTheMap) {
     fs::create_directory(dir / kLog);
     const auto r = run_converter(dir.path());
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): cannot open for writing: Is a directory\n");
+    EXPECT_EQ(r.err,
+              "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): is a folder, not a file; the log is written there: "
+              "remove or rename it\n");
     EXPECT_TRUE(fs::is_empty(dir / kLog));
   }
   {
@@ -447,13 +449,13 @@ TEST(BadInputE2E, FieldsThatWouldGiveAWrongMap) {
        "11), the full grid of the exports x from -0.002 to 0.002, y from -0.002 to 0.002, z from -0.001 to 0.001 cm "
        "(their coordinates times scale, line 13)",
        "*"},
-      {"the E export named as the H export",
+      {"a copy of the E export as the H export",
        [](const fs::path& d) {
          write_base_case(d, true);
-         set_control(d, [](Control& c) { c.hfile = "efield.txt"; });
+         write_file(d / "hfield.txt", read_file(d / "efield.txt"));
        },
        1,
-       "H export efield.txt: H is 0 at every point in the columns read, 7 to 9 (HxIm, HyIm, HzIm: the imaginary "
+       "H export hfield.txt: H is 0 at every point in the columns read, 7 to 9 (HxIm, HyIm, HzIm: the imaginary "
        "parts, with 9 values per line); a cavity mode has both an electric and a magnetic field, so the magnetic "
        "field is missing: check that the exports are the E and the H export of one mode, with the same columns",
        "*"},

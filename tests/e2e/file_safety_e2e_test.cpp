@@ -1,22 +1,34 @@
-// What a run does to the files around it, through the real executable: an
-// input that is one of the outputs, the temporary field map, the order of
-// the last writes, an interrupted run and a second run in the same folder.
+// What a run does to the files around it, through the real executable:
+// inputs that are one file (one of the outputs, or E and H), a log that is
+// a link or no regular file, a compressed file that is no export, the
+// temporary field map, the order of the last writes, a run ended by a
+// signal and a second run in the same folder.
 //
 // The case is the TM010 pillbox mode written by the generator (tools/pillbox)
 // as a quarter structure of 4 x 4 x 11 points, converted onto 2 x 2 x 2
 // nodes: its map (564 bytes) is smaller than its log (3.7 kB).
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 
 #include "support/test_support.hpp"
+
+#define WK_CLANG_ASAN 0
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#undef WK_CLANG_ASAN
+#define WK_CLANG_ASAN 1
+#endif
+#endif
 
 namespace wk {
 namespace {
@@ -54,8 +66,8 @@ const Sound& sound_run() {
   return s;
 }
 
-TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
-  const std::string of_its_own = ", which the run empties: give the export a name of its own";
+TEST(FileSafetyE2E, InputsThatAreOneFileAreRefusedBeforeAnythingIsWritten) {
+  const std::string of_its_own = ", which the run replaces: give the export a name of its own";
   const struct {
     const char* name;
     std::string options;                        // of the generator
@@ -73,7 +85,14 @@ TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
       {"log a second name of the control file", "",
        [](const fs::path& d) { fs::create_hard_link(d / "wavecalc_to_kaven.dat", d / kLog); },
        "the control file wavecalc_to_kaven.dat is the same file as the log wavecalc_to_kaven.log, which the run "
-       "empties: make the log a file of its own"},
+       "replaces: make the log a file of its own"},
+      {"H export a link to the E export", "",
+       [](const fs::path& d) {
+         fs::remove(d / "pillbox_H.txt");
+         fs::create_symlink("pillbox_E.txt", d / "pillbox_H.txt");
+       },
+       "E export pillbox_E.txt (control file line 3) and H export pillbox_H.txt (control file line 4) are the same "
+       "file: the magnetic field would be read from the electric field's export; name the H-field export on line 4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -88,6 +107,63 @@ TEST(FileSafetyE2E, InputThatIsAnOutputIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.err, "wavecalc_to_kaven: " + c.err + "\n");
     EXPECT_TRUE(snapshot(dir.path()) == before) << "a file was changed";
   }
+}
+
+TEST(FileSafetyE2E, LogIsReplacedNeverWrittenThrough) {
+  const std::string other = "another run's log\n";
+  const std::string not_regular = "wavecalc_to_kaven: unit 8 (wavecalc_to_kaven.log): is ";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;  // the log's place
+    int status;
+    std::string err;
+  } cases[] = {
+      {"a hard link to another run's log", [&](const fs::path& d) { fs::create_hard_link(d / "other.log", d / kLog); },
+       0, ""},
+      {"a link to another run's log", [&](const fs::path& d) { fs::create_symlink("other.log", d / kLog); }, 0, ""},
+      {"a FIFO", [](const fs::path& d) { ASSERT_EQ(::mkfifo((d / kLog).c_str(), 0644), 0); }, 2,
+       not_regular + "a FIFO, not a regular file; the log is written there: remove or rename it\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    generate(dir.path());
+    write_file(dir / kMap, kEarlierMap);
+    write_file(dir / "other.log", other);
+    c.make(dir.path());
+    const fs::file_type log_type = fs::symlink_status(dir / kLog).type();
+    const auto r = run_converter(dir.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(dir / "other.log"), other);
+    EXPECT_EQ(fs::symlink_status(dir / kLog).type(), c.status == 0 ? fs::file_type::regular : log_type);
+    if (c.status == 0) {
+      EXPECT_TRUE(read_file(dir / kLog) == sound_run().log) << "not the log of a sound run";
+    }
+    EXPECT_TRUE(read_file(dir / kMap) == (c.status == 0 ? sound_run().map : kEarlierMap)) << "not the map expected";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 6)
+        << "not control file, 2 exports, log, map and the other log";
+  }
+}
+
+TEST(FileSafetyE2E, CompressedFileThatIsNoExportIsRefusedAtItsFirstBlock) {
+  // 8 kB that unpack to a line of text and 1 GiB of zero bytes, in 1024
+  // members: refused once the first line is inflated, within an address
+  // space of 600 MB.
+  TempDir dir;
+  generate(dir.path());
+  std::string bomb = test::gzip_bytes("garbage, not an export\n");
+  const std::string zeros = test::gzip_bytes(std::string(std::size_t{1} << 20, '\0'));
+  for (int i = 0; i < 1024; ++i) bomb += zeros;
+  write_file(dir / "pillbox_E.txt", bomb);
+#if defined(__SANITIZE_ADDRESS__) || WK_CLANG_ASAN
+  const char* cap = "";  // AddressSanitizer reserves terabytes of address space
+#else
+  const char* cap = "ulimit -v 600000;";
+#endif
+  const auto r = run_converter(dir.path(), cap);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 2 (pillbox_E.txt), line 1: \"garbage\" is not a real number\n");
 }
 
 TEST(FileSafetyE2E, TemporaryMapIsANewFileOfItsOwn) {
@@ -128,29 +204,66 @@ TEST(FileSafetyE2E, LogThatCannotBeWrittenLeavesTheEarlierMap) {
   EXPECT_EQ(sound_run().log.compare(0, log.size(), log), 0) << "the log is not the start of a sound run's";
 }
 
-TEST(FileSafetyE2E, InterruptedRunRemovesItsTemporaryAndWritesOutItsLog) {
-  // The signal comes at the first write to the temporary map: every log
-  // line up to the map's name is still buffered.
+// A signal at the first write to the temporary map (every log line up to
+// the map's name still buffered), or right after the map was renamed into
+// place (the log complete); the temporary a file without a name, or named
+// from the start where the file system cannot make one.
+struct SignalCase {
+  int signo;
+  const char* name;
+  bool after_rename = false;
+  bool named_temporary = false;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+  *os << c.name << (c.after_rename ? " after the rename" : "") << (c.named_temporary ? ", named temporary" : "");
+}
+
+class InterruptedRun : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(InterruptedRun, RemovesItsTemporaryAndSaysWhatIsLeft) {
+  const SignalCase c = GetParam();
   const std::string name_line = "  Output field file name = eh_VRQ.#01\r\n";
   const std::string& log = sound_run().log;
-  const std::string buffered_log = log.substr(0, log.find(name_line) + name_line.size());
-  for (const auto& [signo, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
-    SCOPED_TRACE(name);
-    TempDir dir;
-    generate(dir.path());
-    write_file(dir / kMap, kEarlierMap);
-    auto before = snapshot(dir.path());
-    before.emplace(kLog, buffered_log);
-    // exec: the shell reports no signal of its own on the captured stderr.
-    const auto r = run_converter(dir.path(), "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD='" +
-                                                 std::string(WK_SIGNAL_SHIM) +
-                                                 "' WK_SIGNAL_AT_MAP_WRITE=" + std::to_string(signo) + "; exec");
-    EXPECT_EQ(r.status, 128 + signo);
-    EXPECT_EQ(r.err, std::string("wavecalc_to_kaven: interrupted by ") + name +
-                         "; the log keeps the lines written so far, and no unfinished field map is left\n");
-    EXPECT_TRUE(snapshot(dir.path()) == before) << "not the buffered log, or the folder changed";
+  TempDir dir;
+  generate(dir.path());
+  write_file(dir / kMap, kEarlierMap);
+  auto expected = snapshot(dir.path());
+  std::string err = std::string("wavecalc_to_kaven: interrupted by ") + c.name;
+  if (c.after_rename) {
+    expected[kMap] = sound_run().map;
+    expected.emplace(kLog, log);
+    err += " after the run had ended: the log is complete and the new field map is in place\n";
+  } else if (c.signo == SIGKILL) {
+    expected.emplace(kLog, "");  // nothing written out, and nothing left but the log begun
+    err = "";
+  } else {
+    expected.emplace(kLog, log.substr(0, log.find(name_line) + name_line.size()));
+    err += "; the log keeps the lines written so far, and no unfinished field map is left\n";
   }
+  // exec: the shell reports no signal of its own on the captured stderr;
+  // no core file for the signals that would leave one.
+  const auto r = run_converter(dir.path(), std::string(c.named_temporary ? "export WK_NO_TMPFILE=1; " : "") +
+                                               "ulimit -c 0; export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 "
+                                               "LD_PRELOAD='" WK_SIGNAL_SHIM "' WK_SIGNAL_" +
+                                               std::string(c.after_rename ? "AFTER_MAP_RENAME=" : "AT_MAP_WRITE=") +
+                                               std::to_string(c.signo) + "; exec");
+  EXPECT_EQ(r.status, 128 + c.signo);
+  EXPECT_EQ(r.err, err);
+  EXPECT_TRUE(snapshot(dir.path()) == expected) << "not the log expected, or the folder changed";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSafetyE2E, InterruptedRun,
+    testing::Values(SignalCase{SIGINT, "SIGINT"}, SignalCase{SIGTERM, "SIGTERM"}, SignalCase{SIGHUP, "SIGHUP"},
+                    SignalCase{SIGQUIT, "SIGQUIT"}, SignalCase{SIGPIPE, "SIGPIPE"}, SignalCase{SIGALRM, "SIGALRM"},
+                    SignalCase{SIGUSR1, "SIGUSR1"}, SignalCase{SIGXCPU, "SIGXCPU"}, SignalCase{SIGXFSZ, "SIGXFSZ"},
+                    SignalCase{SIGKILL, "SIGKILL"}, SignalCase{SIGINT, "SIGINT", true},
+                    SignalCase{SIGTERM, "SIGTERM", false, true}, SignalCase{SIGINT, "SIGINT", true, true}),
+    [](const testing::TestParamInfo<SignalCase>& i) {
+      return std::string(i.param.name + 3) + (i.param.after_rename ? "AfterTheMapIsInPlace" : "AtTheMapsFirstWrite") +
+             (i.param.named_temporary ? "NamedTemporary" : "");
+    });
 
 TEST(FileSafetyE2E, SecondRunInTheFolderTouchesNothing) {
   TempDir dir;

@@ -59,6 +59,20 @@ TEST(InputText, DamagedGzipIsAFileErrorNamingUnitAndFile) {
   }
 }
 
+TEST(InputText, GzipThatUnpacksBeyondItsLimitIsAFileError) {
+  const std::string text(1000, '7');
+  const std::string members = test::gzip_bytes(text.substr(0, 600)) + test::gzip_bytes(text.substr(600));
+  for (const std::string& gz : {test::gzip_bytes(text), members}) {
+    test::TempDir dir;
+    test::write_file(dir / "e.txt", gz);
+    const std::string path = (dir / "e.txt").string();
+    EXPECT_EQ(InputText(2, path, InputText::Gzip::inflate, Inflating{1000, "the limit"}).text(), text);
+    EXPECT_RUN_ERROR(InputText(2, path, InputText::Gzip::inflate, Inflating{999, "the limit"}), kExitFileError,
+                     "unit 2 (" + path + "): the gzip-compressed file unpacks to more than 999 bytes, the limit; it is "
+                     "no export");
+  }
+}
+
 TEST(InputText, FolderAndMissingFile) {
   test::TempDir dir;
   EXPECT_RUN_ERROR(InputText(2, dir.path().string()), kExitFileError, "is a folder, not a file");
