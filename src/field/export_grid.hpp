@@ -69,8 +69,17 @@ inline std::string message_triple(const double* v) {
   return s;
 }
 
+// The first data lines of the two exports: their line numbers and how
+// many numbers each holds (before any remark).
+struct FirstLines {
+  long e_line = 0;
+  int e_numbers = 0;
+  long h_line = 0;
+  int h_numbers = 0;
+};
+
 // Refuses an H export whose first data line holds another number of values
-// than the E export's (see line_layout.cpp).
-void check_same_columns(Exports& exports);
+// than the E export's (see line_layout.cpp); returns both first lines.
+FirstLines check_same_columns(Exports& exports);
 
 }  // namespace wk::field_detail

@@ -7,6 +7,7 @@
 
 #include "io/input_file.hpp"
 #include "io/list_writer.hpp"
+#include "io/number_scan.hpp"
 #include "model/run_data.hpp"
 
 namespace wk {
@@ -29,6 +30,10 @@ class Exports {
   struct Range {
     double first[3] = {0, 0, 0};
     double last[3] = {0, 0, 0};
+    // The exponents of their coordinates' last printed digits: the nodes
+    // placed between them are known to half a unit of those digits.
+    int first_digit[3] = {kExactDigit, kExactDigit, kExactDigit};
+    int last_digit[3] = {kExactDigit, kExactDigit, kExactDigit};
   };
   Range scanned;
 
