@@ -3,6 +3,8 @@
 // messages. Internal to src/field.
 #pragma once
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,6 +41,21 @@ inline bool decode_loop_order(std::int32_t iord, LoopOrder& order) {
 }
 
 using wk::message_number;
+
+// How far, in grid steps, a coordinate may lie off the uniform grid beyond
+// what the printed digits cannot resolve.
+inline constexpr double kOffUniform = 1e-3;
+
+// Half a unit of the decimal digit of exponent e: what a number printed to
+// that digit cannot resolve.
+inline double half_unit(int e) {
+  static const auto table = [] {
+    std::array<double, 81> t{};
+    for (int k = -40; k <= 40; ++k) t[static_cast<std::size_t>(k + 40)] = 0.5 * std::pow(10.0, k);
+    return t;
+  }();
+  return e >= -40 && e <= 40 ? table[static_cast<std::size_t>(e + 40)] : 0.5 * std::pow(10.0, e);
+}
 
 // "E export NAME" or "H export NAME", the name shown safely.
 inline std::string export_name(char field, const std::string& path) {

@@ -31,7 +31,6 @@
 // line_layout.cpp). After them: no further point may follow in either file,
 // and neither field may be 0 at every node.
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -51,7 +50,9 @@ namespace wk {
 
 namespace {
 
+using field_detail::half_unit;
 using field_detail::kAxisName;
+using field_detail::kOffUniform;
 using field_detail::LoopOrder;
 using field_detail::message_number;
 using field_detail::message_triple;
@@ -67,24 +68,9 @@ std::string short_number(double v) {
 // Points between two looks at the other reader's failure mark.
 constexpr long kStopCheckEvery = 4096;
 
-// How far, in grid steps, a coordinate may lie off the uniform grid beyond
-// what the printed digits cannot resolve.
-constexpr double kOffUniform = 1e-3;
-
 // The largest |Im E| against the largest |Re E| above which a mode is taken
 // to carry a phase: the solvers' exports of modes at phase 0 show some 1e-3.
 constexpr double kPhaseRatio = 1e-2;
-
-// Half a unit of the decimal digit of exponent e: what a number printed to
-// that digit cannot resolve.
-double half_unit(int e) {
-  static const auto table = [] {
-    std::array<double, 81> t{};
-    for (int k = -40; k <= 40; ++k) t[static_cast<std::size_t>(k + 40)] = 0.5 * std::pow(10.0, k);
-    return t;
-  }();
-  return e >= -40 && e <= 40 ? table[static_cast<std::size_t>(e + 40)] : 0.5 * std::pow(10.0, e);
-}
 
 // The input grid in export units (before scale), with the tolerances of the
 // coordinate checks.

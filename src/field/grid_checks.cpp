@@ -1,5 +1,6 @@
 // The refusals of the grid scan: grids that cannot be converted into a
 // correct field map, and a scale factor that would make them so.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -109,9 +110,11 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   }
   // Mirroring places the first exported node on the symmetry plane: an export
   // that starts off the plane would be stretched onto the wrong coordinates.
+  // The node may lie off it as any node off the uniform grid.
   for (int a = 0; a < 3; ++a) {
     const double spacing = (r.last[a] - r.first[a]) / static_cast<double>(r.count[a] - 1);
-    if (key[a] != 0 && !(std::fabs(r.first[a]) <= spacing / 4)) {
+    const double tol = std::min(half_unit(r.first_digit[a]) + kOffUniform * spacing, spacing / 2);
+    if (key[a] != 0 && !(std::fabs(r.first[a]) <= tol)) {
       refuse(file + "with the symmetry key " + std::to_string(key[a]) + " of the " + kAxisName[a] +
              " axis (control file line 5) its first node must lie on the plane " + kAxisName[a] + " = 0, but lies at " +
              field_detail::message_number(r.first[a]) + " (grid step " + field_detail::message_number(spacing) + ")");
