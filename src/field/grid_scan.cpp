@@ -6,7 +6,9 @@
 // between lines 1 and 2 is the fastest; the lines up to the first change of
 // either other coordinate make one row (C1 points), those up to the first
 // change of the slowest coordinate one plane (C2 points), and the whole file
-// N points. All coordinate comparisons are exact, on the numbers as read.
+// N points. Coordinates are compared on the numbers as read; a change of
+// another coordinate within a row (or plane) that is smaller than half a step
+// of the coordinates already found does not end it.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
