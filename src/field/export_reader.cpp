@@ -19,9 +19,10 @@
 // lie within a quarter step of its node (a missing, repeated or shuffled
 // line moves them by a whole step), or within that rule when it is wider,
 // and as near the E line's; beyond the E line's digits, theirs and 1e-3 of a
-// step they are reported in a warning, H being taken at E's points. The nodes come from the scanned range, first + (n-1)
-// * (last-first) / (count-1), not from the first step, which a six-digit
-// print of the coordinates can make wrong by a few percent over 8000 nodes.
+// step they are reported in a warning, H being taken at E's points. The
+// nodes come from the scanned range, first + (n-1) * (last-first) /
+// (count-1), not from the first step, which a six-digit print of the
+// coordinates can make wrong by a few percent over 8000 nodes.
 //
 // With real and imaginary parts, an E export whose imaginary parts reach
 // 1e-2 of its real parts carries a mode at a phase other than 0: the map,
@@ -165,11 +166,11 @@ std::string column_name(const Reader& r, int a) {
 [[noreturn]] void refuse_off_uniform(const Reader& r, const Grid& g, const double* v, const int* idx, int a,
                                      double tol) {
   const double node = g.node[a][static_cast<std::size_t>(idx[a] - 1)];
-  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": its " + kAxisName[a] +
-         " coordinate " + message_number(v[a]) + " lies " + message_number(std::fabs(v[a] - node) * g.per_step[a]) +
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": its " + kAxisName[a] + " coordinate " +
+         message_number(v[a]) + " lies " + message_number(std::fabs(v[a] - node) * g.per_step[a]) +
          " grid steps from its node at " + message_number(node) + " (node (" + std::to_string(idx[0]) + ", " +
-         std::to_string(idx[1]) + ", " + std::to_string(idx[2]) +
-         ") in the loop order of the export, grid step " + message_number(g.step[a]) +
+         std::to_string(idx[1]) + ", " + std::to_string(idx[2]) + ") in the loop order of the export, grid step " +
+         message_number(g.step[a]) +
          "); a coordinate may lie off the uniform grid by what the printed digits cannot resolve and 1e-3 of a "
          "step, here " +
          message_number(tol * g.per_step[a]) +
@@ -325,10 +326,9 @@ void warn_apart(RunData& d, const Reader& e, const Reader& h, const Apart& apart
   double vh[9];
   const long line_e = reread_point(kUnitE, e.src->path(), e.values, first, ve);
   const long line_h = reread_point(kUnitH, h.src->path(), h.values, first, vh);
-  const std::string where =
-      line_e == line_h ? "line " + std::to_string(line_e)
-                       : "point " + std::to_string(first) + " (E line " + std::to_string(line_e) + ", H line " +
-                             std::to_string(line_h) + ")";
+  const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
+                                             : "point " + std::to_string(first) + " (E line " + std::to_string(line_e) +
+                                                   ", H line " + std::to_string(line_h) + ")";
   d.warnings.push_back(export_name(h) + ": " + std::to_string(apart.points) + " of its " + std::to_string(points) +
                        " points lie apart from the points of " + export_name(e) +
                        " by more than their printed digits and 1e-3 of a grid step, the first at " + where +
@@ -346,8 +346,7 @@ void warn_phase(RunData& d, const Reader& e) {
   d.warnings.push_back(export_name(e) + ": its imaginary parts reach " + short_number(ratio) +
                        " of its real parts (largest |Im E| " + message_number(e.im_max) + ", largest |Re E| " +
                        message_number(e.re_max) + " V/m), so the mode was exported at a phase of about " +
-                       short_number(degrees) +
-                       " degrees; the map holds only the real parts, cos(phase) = " +
+                       short_number(degrees) + " degrees; the map holds only the real parts, cos(phase) = " +
                        short_number(std::cos(std::atan2(e.im_max, e.re_max))) +
                        " of the field: export the mode at phase 0");
 }

@@ -76,11 +76,12 @@ void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 // or than that from its E line, or a value that is not finite is refused.
 // H points apart from E's by more than the digits of both and 1e-3 of a
 // step, and a 9-column E export whose imaginary parts reach 1e-2 of its
-// real parts (a mode at a phase), are warned of in d.warnings. Of several faults, the one a reader taking one E line and then one
-// H line would meet first is reported. Refused too: an H export whose first
-// data line holds another number of values than the E export's (before any
-// point is read), a point after the grid's last in either export, and a
-// field (E or H) that is 0 at every point.
+// real parts (a mode at a phase), are warned of in d.warnings. Of several
+// faults, the one a reader taking one E line and then one H line would meet
+// first is reported. Refused too: an H export whose first data line holds
+// another number of values than the E export's (before any point is read),
+// a point after the grid's last in either export, and a field (E or H) that
+// is 0 at every point.
 void read_exports(RunData& d, Exports& exports);
 
 }  // namespace wk

@@ -135,8 +135,8 @@ void scan(InputText& e_text, ScanResult& r) {
   const double half_mid = std::fabs(r.step[mid]) / 2;
   const auto plane_ends = [&] {
     const double changed = change(slow);
-    return changed > 0 && ((change(fast) <= half_fast && change(mid) <= half_mid) ||
-                           changed > std::min(half_fast, half_mid));
+    return changed > 0 &&
+           ((change(fast) <= half_fast && change(mid) <= half_mid) || changed > std::min(half_fast, half_mid));
   };
   copy_point(r.row_end, r.plane_end);
   while (!plane_ends()) {

@@ -14,9 +14,9 @@ namespace wk::field_detail {
 
 // What the scan found, in export units.
 struct ScanResult {
-  double first[3] = {0, 0, 0};      // coordinates of line 1
-  double last[3] = {0, 0, 0};       // coordinates of the last line read
-  int first_digit[3] = {0, 0, 0};   // exponents of the last printed digits of first and last
+  double first[3] = {0, 0, 0};     // coordinates of line 1
+  double last[3] = {0, 0, 0};      // coordinates of the last line read
+  int first_digit[3] = {0, 0, 0};  // exponents of the last printed digits of first and last
   int last_digit[3] = {0, 0, 0};
   double step[3] = {0, 0, 0};       // first change of each coordinate
   double row_end[3] = {0, 0, 0};    // the last point of the first row (line row_points)

@@ -94,10 +94,10 @@ FreeFormReader::Status FreeFormReader::try_reals(double* out, int n, int* digit_
   return try_reals_from(line, out, n, digit_exp);
 }
 
-[[gnu::always_inline]] inline FreeFormReader::Status FreeFormReader::take_numbers(std::string_view line,
-                                                                                  const char*& p, double* out, int n,
-                                                                                  int& got, int* digit_exp,
-                                                                                  bool commas, int& frac) {
+[[gnu::always_inline]] inline FreeFormReader::Status FreeFormReader::take_numbers(std::string_view line, const char*& p,
+                                                                                  double* out, int n, int& got,
+                                                                                  int* digit_exp, bool commas,
+                                                                                  int& frac) {
   // The fast path may look past the line, up to the end of the text.
   const char* const readable = src_.text_end();
   const char* const end = line.data() + line.size();

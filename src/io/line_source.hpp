@@ -124,8 +124,8 @@ class FreeFormReader {
   // The numbers of [p, end) into out[got..n), stopping at the end; p is
   // left after the last one. `line` is p's whole line; `commas` looks for a
   // decimal comma.
-  Status take_numbers(std::string_view line, const char*& p, double* out, int n, int& got, int* digit_exp,
-                      bool commas, int& frac);
+  Status take_numbers(std::string_view line, const char*& p, double* out, int n, int& got, int* digit_exp, bool commas,
+                      int& frac);
   // Ends the run for a failed read of reals.
   [[noreturn]] void fail_reals(Status status) const;
 

@@ -498,16 +498,14 @@ TEST(BadInputE2E, NumbersWrittenWrong) {
        "one too many)",
        kLogToGridBlock},
       {"decimal commas in the E export",
-       [](const fs::path& d) {
-         write_file(d / "efield.txt", replace_all(join(base_lines(false)), " 2\n", " 2,0\n"));
-       },
+       [](const fs::path& d) { write_file(d / "efield.txt", replace_all(join(base_lines(false)), " 2\n", " 2,0\n")); },
        2, "unit 2 (efield.txt), line 1: \"2,0\"" + comma + "\"2.0\"", test::constants_log_block_1_3GHz()},
       {"a decimal comma in a later H line", [](const fs::path& d) { set_line(d / "hfield.txt", 20, "2 0 1 0 2,5 0"); },
        2, "unit 3 (hfield.txt), line 20: \"2,5\"" + comma + "\"2.5\"", kLogToGridBlock},
       {"Fnorm with a decimal comma", [](const fs::path& d) { set_control(d, [](Control& c) { c.fnorm = "1,5"; }); }, 2,
        "unit 1 (wavecalc_to_kaven.dat), line 12: \"1,5\"" + comma + "\"1.5\"", ""},
-      {"Noz beyond 32 bits", [](const fs::path& d) { set_control(d, [](Control& c) { c.counts = "5 5 99999999999"; }); },
-       2,
+      {"Noz beyond 32 bits",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.counts = "5 5 99999999999"; }); }, 2,
        "unit 1 (wavecalc_to_kaven.dat), line 14: \"99999999999\" is out of range: an integer lies between "
        "-2147483648 and 2147483647",
        ""},

@@ -72,8 +72,8 @@ TEST(LastDigitExponent, FromFractionAndExponent) {
   const struct {
     const char* text;
     int want;
-  } cases[] = {{"1.250", -3}, {"1250E-6", -6}, {"-1.5D-11", -12}, {"1.5-300", -301}, {"2.0E+01", 0},
-               {".5", -1},    {"5.", 0},        {"7", kExactDigit}, {"-40", kExactDigit}};
+  } cases[] = {{"1.250", -3}, {"1250E-6", -6}, {"-1.5D-11", -12},  {"1.5-300", -301},   {"2.0E+01", 0},
+               {".5", -1},    {"5.", 0},       {"7", kExactDigit}, {"-40", kExactDigit}};
   for (const auto& c : cases) EXPECT_EQ(last_digit_exponent(c.text), c.want) << c.text;
 }
 
@@ -84,9 +84,9 @@ TEST(DecimalComma, OnlyDigitsCommaDigitsBetweenBlanks) {
     const char* line;
     int at;           // where the token starts
     const char* end;  // the rest of the line after a decimal-comma token, or nullptr for none
-  } cases[] = {{"989984,9", 0, ""},      {"x -1,5 y", 2, " y"}, {"1,3e9\t", 0, "\t"}, {"+2,5D-1", 0, ""},
-               {"1,2,3", 0, nullptr},    {"1.5,2", 0, nullptr}, {"1.5,2,5", 4, nullptr}, {"1, 2", 0, nullptr},
-               {"1,e5", 0, nullptr},     {"1,5x", 0, nullptr},  {",5", 0, nullptr}};
+  } cases[] = {{"989984,9", 0, ""},   {"x -1,5 y", 2, " y"}, {"1,3e9\t", 0, "\t"},    {"+2,5D-1", 0, ""},
+               {"1,2,3", 0, nullptr}, {"1.5,2", 0, nullptr}, {"1.5,2,5", 4, nullptr}, {"1, 2", 0, nullptr},
+               {"1,e5", 0, nullptr},  {"1,5x", 0, nullptr},  {",5", 0, nullptr}};
   for (const auto& c : cases) {
     const char* const b = c.line;
     const char* const e = b + std::strlen(b);
