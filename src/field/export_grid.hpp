@@ -3,6 +3,8 @@
 // messages. Internal to src/field.
 #pragma once
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -40,6 +42,21 @@ inline bool decode_loop_order(std::int32_t iord, LoopOrder& order) {
 
 using wk::message_number;
 
+// How far, in grid steps, a coordinate may lie off the uniform grid beyond
+// what the printed digits cannot resolve.
+inline constexpr double kOffUniform = 1e-3;
+
+// Half a unit of the decimal digit of exponent e: what a number printed to
+// that digit cannot resolve.
+inline double half_unit(int e) {
+  static const auto table = [] {
+    std::array<double, 81> t{};
+    for (int k = -40; k <= 40; ++k) t[static_cast<std::size_t>(k + 40)] = 0.5 * std::pow(10.0, k);
+    return t;
+  }();
+  return e >= -40 && e <= 40 ? table[static_cast<std::size_t>(e + 40)] : 0.5 * std::pow(10.0, e);
+}
+
 // "E export NAME" or "H export NAME", the name shown safely.
 inline std::string export_name(char field, const std::string& path) {
   return std::string(1, field) + " export " + shown_name(path);
@@ -69,8 +86,17 @@ inline std::string message_triple(const double* v) {
   return s;
 }
 
+// The first data lines of the two exports: their line numbers and how
+// many numbers each holds (before any remark).
+struct FirstLines {
+  long e_line = 0;
+  int e_numbers = 0;
+  long h_line = 0;
+  int h_numbers = 0;
+};
+
 // Refuses an H export whose first data line holds another number of values
-// than the E export's (see line_layout.cpp).
-void check_same_columns(Exports& exports);
+// than the E export's (see line_layout.cpp); returns both first lines.
+FirstLines check_same_columns(Exports& exports);
 
 }  // namespace wk::field_detail

@@ -10,13 +10,23 @@
 // the other stops once it is past that mark, since nothing it could still
 // find there would be reported.
 //
-// Every line is checked against the grid before its values count: its
-// coordinates must lie within a quarter of the grid step of its node (a
-// missing, repeated or shuffled line moves them by a whole step), the H
-// line's coordinates within a quarter step of the E line's, and every number
-// must be finite. The nodes come from the scanned range, first + (n-1) *
-// (last-first) / (count-1), not from the first step, which a six-digit print
-// of the coordinates can make wrong by a few percent over 8000 nodes.
+// Every line is checked before its values count: it must hold as many
+// numbers as the export's first data line (a blank inside a number, or a
+// lost one, would shift the columns), and every number must be finite. An
+// E line's coordinates must lie on the uniform grid: off their node by no
+// more than what their printed digits and those of the range's ends cannot
+// resolve, plus 1e-3 of the grid step (never half a step). An H line's must
+// lie within a quarter step of its node (a missing, repeated or shuffled
+// line moves them by a whole step), or within that rule when it is wider,
+// and as near the E line's; beyond the E line's digits, theirs and 1e-3 of a
+// step they are reported in a warning, H being taken at E's points. The
+// nodes come from the scanned range, first + (n-1) * (last-first) /
+// (count-1), not from the first step, which a six-digit print of the
+// coordinates can make wrong by a few percent over 8000 nodes.
+//
+// With real and imaginary parts, an E export whose imaginary parts reach
+// 1e-2 of its real parts carries a mode at a phase other than 0: the map,
+// which holds the real parts, is then cos(phase) of the field (warned).
 //
 // Before the points, the H export must have the E export's columns (see
 // line_layout.cpp). After them: no further point may follow in either file,
@@ -25,6 +35,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -40,23 +51,42 @@ namespace wk {
 
 namespace {
 
+using field_detail::half_unit;
 using field_detail::kAxisName;
+using field_detail::kOffUniform;
 using field_detail::LoopOrder;
 using field_detail::message_number;
 using field_detail::message_triple;
 using field_detail::starts_with_point;
 
+// Three significant digits, for a ratio or an angle in a warning.
+std::string short_number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", v);
+  return text;
+}
+
 // Points between two looks at the other reader's failure mark.
 constexpr long kStopCheckEvery = 4096;
 
-// The input grid in export units (before scale), with the tolerance of the
+// The largest |Im E| against the largest |Re E| above which a mode is taken
+// to carry a phase: the solvers' exports of modes at phase 0 show some 1e-3.
+constexpr double kPhaseRatio = 1e-2;
+
+// The input grid in export units (before scale), with the tolerances of the
 // coordinate checks.
 struct Grid {
   LoopOrder order;
   int count[3] = {0, 0, 0};
-  std::vector<double> node[3];    // node coordinates along x, y, z
-  double tol[3] = {0, 0, 0};      // a quarter of the grid step
-  double per_tol[3] = {0, 0, 0};  // 1 / tol, or 0 when tol is 0
+  std::vector<double> node[3];     // node coordinates along x, y, z
+  double step[3] = {0, 0, 0};      // the uniform grid step
+  double per_step[3] = {0, 0, 0};  // 1 / step, or 0 when step is 0
+  double tol[3] = {0, 0, 0};       // a quarter of the grid step
+  // What the digits of the range's ends leave open of a node's place, plus
+  // kOffUniform steps; and half a step, beyond which a point lies as near
+  // another node.
+  double uniform_tol[3] = {0, 0, 0};
+  double half_step[3] = {0, 0, 0};
 };
 
 void build_grid(const RunData& d, const Exports::Range& range, const LoopOrder& order, Grid& g) {
@@ -72,8 +102,13 @@ void build_grid(const RunData& d, const Exports::Range& range, const LoopOrder& 
     for (int n = 1; n <= count; ++n) {
       g.node[a][static_cast<std::size_t>(n - 1)] = count > 1 ? first + (n - 1) * (last - first) / (count - 1) : first;
     }
-    g.tol[a] = count > 1 ? std::fabs(last - first) / (count - 1) / 4 : 0.0;
-    g.per_tol[a] = g.tol[a] > 0 ? 1 / g.tol[a] : 0.0;
+    g.step[a] = count > 1 ? std::fabs(last - first) / (count - 1) : 0.0;
+    g.per_step[a] = g.step[a] > 0 ? 1 / g.step[a] : 0.0;
+    g.tol[a] = g.step[a] / 4;
+    g.half_step[a] = g.step[a] / 2;
+    // A node between the ends is known as well as the coarser of them.
+    g.uniform_tol[a] = std::min(
+        half_unit(std::max(range.first_digit[a], range.last_digit[a])) + kOffUniform * g.step[a], g.half_step[a]);
   }
 }
 
@@ -84,12 +119,19 @@ struct Reader {
   int values = 6;        // numbers per line
   int first_stored = 3;  // index of the x component kept
   FieldArray* out[3] = {nullptr, nullptr, nullptr};
-  bool track_ez = false;  // keeps the largest |Ez| (the E export)
-  // Per point: coordinates minus node in quarter grid steps, within -1 .. 1
+  bool track_ez = false;  // keeps the largest |Ez| and the largest |Re E|, |Im E| (the E export)
+  bool uniform = false;   // holds the coordinates to the uniform grid (the E export), not to a quarter step
+  int numbers = 6;        // numbers on the export's first data line
+  long first_line = 1;    // that line
+  // Per point: coordinates minus node in grid steps, within -1/2 .. 1/2
   // once checked, so that a float holds it whatever the export's units.
   std::vector<float, UnsetAllocator<float>> dev;
+  // The largest exponent of a coordinate's last printed digit, per axis.
+  int coarsest_digit[3] = {INT_MIN, INT_MIN, INT_MIN};
 
   double ez_max = 0;   // V/m
+  double re_max = 0;   // largest |Re E| of a 9-column export, V/m
+  double im_max = 0;   // largest |Im E|
   long failed_at = 0;  // point number of the error, 0 when none
   std::exception_ptr error;
 };
@@ -109,7 +151,30 @@ std::string column_name(const Reader& r, int a) {
   int a = 0;
   while (a < r.values - 1 && std::isfinite(v[a])) ++a;
   refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": the value of " + column_name(r, a) +
-         " is " + message_number(v[a]) + "; the export holds a field that is not finite");
+         " is " + message_number(v[a]) +
+         (a < 3 ? "; a coordinate must be a finite number" : "; the export holds a field that is not finite"));
+}
+
+[[noreturn]] void refuse_numbers(const Reader& r, int numbers) {
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": the line holds " +
+         std::to_string(numbers) + (numbers == 1 ? " number" : " numbers") + ", its first data line (line " +
+         std::to_string(r.first_line) + ") " + std::to_string(r.numbers) +
+         "; every data line must hold as many, or its values are taken from the wrong columns (a blank inside a "
+         "number, a value missing or one too many)");
+}
+
+[[noreturn]] void refuse_off_uniform(const Reader& r, const Grid& g, const double* v, const int* idx, int a,
+                                     double tol) {
+  const double node = g.node[a][static_cast<std::size_t>(idx[a] - 1)];
+  refuse(export_name(r) + ", line " + std::to_string(r.src->line_number()) + ": its " + kAxisName[a] + " coordinate " +
+         message_number(v[a]) + " lies " + message_number(std::fabs(v[a] - node) * g.per_step[a]) +
+         " grid steps from its node at " + message_number(node) + " (node (" + std::to_string(idx[0]) + ", " +
+         std::to_string(idx[1]) + ", " + std::to_string(idx[2]) + ") in the loop order of the export, grid step " +
+         message_number(g.step[a]) +
+         "); a coordinate may lie off the uniform grid by what the printed digits cannot resolve and 1e-3 of a "
+         "step, here " +
+         message_number(tol * g.per_step[a]) +
+         " steps: the grid is not uniform, or a line is missing, repeated or out of order");
 }
 
 [[noreturn]] void refuse_off_grid(const Reader& r, const Grid& g, const double* v, const int* idx) {
@@ -153,26 +218,45 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
     double* const out1 = r.out[1]->data();
     double* const out2 = r.out[2]->data();
     float* dev = r.dev.data();
+    // Within these a coordinate passes at once: for E the tolerance less the
+    // digits of the coordinate itself, for H a quarter step.
+    const double* const near = r.uniform ? g.uniform_tol : g.tol;
     double v[9];
+    int digit[9];
     int idx[3];
     for (idx[o.slow] = 1; idx[o.slow] <= g.count[o.slow]; ++idx[o.slow]) {
       for (idx[o.mid] = 1; idx[o.mid] <= g.count[o.mid]; ++idx[o.mid]) {
         for (idx[o.fast] = 1; idx[o.fast] <= g.count[o.fast]; ++idx[o.fast]) {
           ++point;
           if (point % kStopCheckEvery == 0 && point > fail_mark.load(std::memory_order_relaxed)) return;
-          in.reals(v, r.values);
+          const int numbers = in.line_reals(v, r.values, digit);
+          if (numbers != r.numbers) refuse_numbers(r, numbers);
 
           bool finite = true;
           for (int a = 0; a < r.values; ++a) finite &= std::isfinite(v[a]);
           if (!finite) refuse_not_finite(r, v);
           for (int a = 0; a < 3; ++a) {
             const double off = v[a] - node[a][idx[a] - 1];
-            if (!(std::fabs(off) <= g.tol[a])) refuse_off_grid(r, g, v, idx);
-            dev[a] = static_cast<float>(off * g.per_tol[a]);
+            if (!(std::fabs(off) <= near[a])) {
+              const double tol = std::min(g.uniform_tol[a] + half_unit(digit[a]), g.half_step[a]);
+              if (r.uniform || tol > g.tol[a]) {
+                if (!(std::fabs(off) <= tol)) refuse_off_uniform(r, g, v, idx, a, tol);
+              } else {
+                refuse_off_grid(r, g, v, idx);
+              }
+            }
+            if (digit[a] > r.coarsest_digit[a]) r.coarsest_digit[a] = digit[a];
+            dev[a] = static_cast<float>(off * g.per_step[a]);
           }
           dev += 3;
 
-          if (r.track_ez && std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
+          if (r.track_ez) {
+            if (std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
+            if (r.values == 9) {
+              for (int c = 3; c < 6; ++c) r.re_max = std::max(r.re_max, std::fabs(v[c]));
+              for (int c = 6; c < 9; ++c) r.im_max = std::max(r.im_max, std::fabs(v[c]));
+            }
+          }
           const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * stride[0] +
                                  static_cast<std::size_t>(idx[1] - 1) * stride[1] +
                                  static_cast<std::size_t>(idx[2] - 1) * stride[2];
@@ -224,6 +308,49 @@ long reread_point(int unit, const std::string& path, int values, long n, double*
          " apart; the two exports must hold the same points in the same order");
 }
 
+// Points of the two exports closer than a quarter step but further apart
+// than their printed digits and kOffUniform steps.
+struct Apart {
+  long points = 0;  // how many
+  long first = 0;   // the first of them (point number)
+  int axis = 0;     // along which it lies apart first
+  double by = 0;    // by how many grid steps
+};
+
+// H is taken at the E export's points, so its field is placed that far off.
+void warn_apart(RunData& d, const Reader& e, const Reader& h, const Apart& apart) {
+  if (apart.points == 0) return;
+  const long first = apart.first;
+  const long points = static_cast<long>(e.dev.size() / 3);
+  double ve[9];
+  double vh[9];
+  const long line_e = reread_point(kUnitE, e.src->path(), e.values, first, ve);
+  const long line_h = reread_point(kUnitH, h.src->path(), h.values, first, vh);
+  const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
+                                             : "point " + std::to_string(first) + " (E line " + std::to_string(line_e) +
+                                                   ", H line " + std::to_string(line_h) + ")";
+  d.warnings.push_back(export_name(h) + ": " + std::to_string(apart.points) + " of its " + std::to_string(points) +
+                       " points lie apart from the points of " + export_name(e) +
+                       " by more than their printed digits and 1e-3 of a grid step, the first at " + where +
+                       ": H point " + message_triple(vh) + ", E point " + message_triple(ve) + ", " +
+                       short_number(apart.by) + " grid steps apart along " + kAxisName[apart.axis] +
+                       "; H is taken at the E export's points");
+}
+
+// A mode exported at a phase other than 0: the map holds the real parts of
+// E, cos(phase) of the field.
+void warn_phase(RunData& d, const Reader& e) {
+  if (!(e.im_max > kPhaseRatio * e.re_max)) return;
+  const double ratio = e.im_max / e.re_max;
+  const double degrees = std::atan2(e.im_max, e.re_max) * (180 / 3.141592653589793);
+  d.warnings.push_back(export_name(e) + ": its imaginary parts reach " + short_number(ratio) +
+                       " of its real parts (largest |Im E| " + message_number(e.im_max) + ", largest |Re E| " +
+                       message_number(e.re_max) + " V/m), so the mode was exported at a phase of about " +
+                       short_number(degrees) + " degrees; the map holds only the real parts, cos(phase) = " +
+                       short_number(std::cos(std::atan2(e.im_max, e.re_max))) +
+                       " of the field: export the mode at phase 0");
+}
+
 // Refuses a field that is 0 at every point of its export: a cavity mode has
 // both an electric and a magnetic field, so one of them missing means the
 // wrong file or the wrong columns.
@@ -248,7 +375,7 @@ void refuse_zero_field(const Reader& r, const char* field_name) {
 }  // namespace
 
 void read_exports(RunData& d, Exports& exports) {
-  field_detail::check_same_columns(exports);
+  const field_detail::FirstLines first_lines = field_detail::check_same_columns(exports);
   LineSource e_src(exports.e());
   LineSource h_src(exports.h());
   e_src.release_as_read();
@@ -283,6 +410,9 @@ void read_exports(RunData& d, Exports& exports) {
   e.out[1] = &d.Eyi;
   e.out[2] = &d.Ezi;
   e.track_ez = true;
+  e.uniform = true;
+  e.numbers = first_lines.e_numbers;
+  e.first_line = first_lines.e_line;
 
   Reader h;
   h.src = &h_src;
@@ -292,6 +422,8 @@ void read_exports(RunData& d, Exports& exports) {
   h.out[0] = &d.Hxi;
   h.out[1] = &d.Hyi;
   h.out[2] = &d.Hzi;
+  h.numbers = first_lines.h_numbers;
+  h.first_line = first_lines.h_line;
 
   std::atomic<long> fail_mark{LONG_MAX};
   // Each reader keeps its own failure (see read_points): neither side throws.
@@ -302,13 +434,27 @@ void read_exports(RunData& d, Exports& exports) {
   long limit = static_cast<long>(points) + 1;
   if (e.failed_at != 0 && e.failed_at < limit) limit = e.failed_at;
   if (h.failed_at != 0 && h.failed_at < limit) limit = h.failed_at;
+  // Offsets in grid steps: more than a quarter step apart is refused, more
+  // than the digits of the two and kOffUniform steps warned of.
+  Apart apart;
+  double allowed[3];
+  for (int a = 0; a < 3; ++a) {
+    allowed[a] = (half_unit(e.coarsest_digit[a]) + half_unit(h.coarsest_digit[a])) * g.per_step[a] + kOffUniform;
+  }
   const float* de = e.dev.data();
   const float* dh = h.dev.data();
   for (long p = 1; p < limit; ++p, de += 3, dh += 3) {
+    bool counted = false;
     for (int a = 0; a < 3; ++a) {
-      // Offsets in quarter steps: more than a quarter step apart is more than 1.
-      if (!(std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a])) <= 1.0)) {
-        refuse_mismatch(e, h, g, p);
+      const double by = std::fabs(static_cast<double>(de[a]) - static_cast<double>(dh[a]));
+      if (!(by <= std::max(0.25, allowed[a]))) refuse_mismatch(e, h, g, p);
+      if (by > allowed[a] && !counted) {
+        counted = true;
+        if (apart.points++ == 0) {
+          apart.first = p;
+          apart.axis = a;
+          apart.by = by;
+        }
       }
     }
   }
@@ -316,6 +462,8 @@ void read_exports(RunData& d, Exports& exports) {
   if (h.failed_at != 0) std::rethrow_exception(h.error);
   refuse_zero_field(e, "electric field");
   refuse_zero_field(h, "magnetic field");
+  warn_phase(d, e);
+  warn_apart(d, e, h, apart);
 
   d.Ez_max_read = e.ez_max;
 }

@@ -7,6 +7,7 @@
 
 #include "io/input_file.hpp"
 #include "io/list_writer.hpp"
+#include "io/number_scan.hpp"
 #include "model/run_data.hpp"
 
 namespace wk {
@@ -29,6 +30,10 @@ class Exports {
   struct Range {
     double first[3] = {0, 0, 0};
     double last[3] = {0, 0, 0};
+    // The exponents of their coordinates' last printed digits: the nodes
+    // placed between them are known to half a unit of those digits.
+    int first_digit[3] = {kExactDigit, kExactDigit, kExactDigit};
+    int last_digit[3] = {kExactDigit, kExactDigit, kExactDigit};
   };
   Range scanned;
 
@@ -63,14 +68,20 @@ void scan_input_grid(RunData& d, ListWriter& log, Exports& exports);
 // Sizes Exi..Hzi to Nix x Niy x Niz and stores E's real parts and H's real
 // parts (icplx 0) or imaginary parts (icplx 1), each line at the node its loop
 // indices give, the nodes placed between exports.scanned's first and last
-// point; Ez_max_read gets the largest |Ez| (V/m). A short export or an
-// unreadable number is a file-layer error; a line off the scanned grid, an H
-// line at another point than its E line, or a value that is not finite is
-// refused. Of several faults, the one a reader taking one E line and then one
-// H line would meet first is reported. Refused too: an H export whose first
-// data line holds another number of values than the E export's (before any
-// point is read), a point after the grid's last in either export, and a
-// field (E or H) that is 0 at every point.
+// point; Ez_max_read gets the largest |Ez| (V/m). A short export, an
+// unreadable number or one written with a decimal comma is a file-layer
+// error; a line of another count of numbers than its export's first data
+// line, an E line off the uniform grid by more than its digits and 1e-3 of
+// a step, an H line off its node by more than a quarter step (or that rule)
+// or than that from its E line, or a value that is not finite is refused.
+// H points apart from E's by more than the digits of both and 1e-3 of a
+// step, and a 9-column E export whose imaginary parts reach 1e-2 of its
+// real parts (a mode at a phase), are warned of in d.warnings. Of several
+// faults, the one a reader taking one E line and then one H line would meet
+// first is reported. Refused too: an H export whose first data line holds
+// another number of values than the E export's (before any point is read),
+// a point after the grid's last in either export, and a field (E or H) that
+// is 0 at every point.
 void read_exports(RunData& d, Exports& exports);
 
 }  // namespace wk

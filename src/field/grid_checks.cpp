@@ -109,6 +109,9 @@ void refuse_unusable_grid(const RunData& d, const ScanResult& r) {
   }
   // Mirroring places the first exported node on the symmetry plane: an export
   // that starts off the plane would be stretched onto the wrong coordinates.
+  // A first node up to a quarter step off the plane is taken to lie on it, as
+  // the converter always has (stored runs rely on it; the symmetry-key check
+  // finds such exports fitting their keys).
   for (int a = 0; a < 3; ++a) {
     const double spacing = (r.last[a] - r.first[a]) / static_cast<double>(r.count[a] - 1);
     if (key[a] != 0 && !(std::fabs(r.first[a]) <= spacing / 4)) {

@@ -6,7 +6,10 @@
 // between lines 1 and 2 is the fastest; the lines up to the first change of
 // either other coordinate make one row (C1 points), those up to the first
 // change of the slowest coordinate one plane (C2 points), and the whole file
-// N points. All coordinate comparisons are exact, on the numbers as read.
+// N points. Coordinates are compared on the numbers as read; a change of
+// another coordinate within a row (or plane) that is smaller than half a step
+// of the coordinates already found does not end it.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -35,9 +38,9 @@ constexpr std::int32_t kDigitPlace[3] = {100, 10, 1};
 // file ends the run with `why_more` telling the user what was still missing;
 // a coordinate that is not finite is refused, since no comparison of
 // coordinates could then find the loop order.
-void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
+void read_point(FreeFormReader& in, double* p, const std::string& why_more, int* digit_exp = nullptr) {
   double v[3];
-  switch (in.try_reals(v, 3)) {
+  switch (in.try_reals(v, 3, digit_exp)) {
     case FreeFormReader::Status::ok:
       for (int a = 0; a < 3; ++a) {
         if (!std::isfinite(v[a])) {
@@ -54,7 +57,8 @@ void read_point(FreeFormReader& in, double* p, const std::string& why_more) {
                  "unexpected end of file after line " + std::to_string(src.line_number()) + ": " + why_more);
     }
     case FreeFormReader::Status::bad_value:
-      in.source().fail(quote_token(in.bad_token()) + " is not a real number");
+    case FreeFormReader::Status::decimal_comma:
+      in.source().fail(not_a_real(in.bad_token()));
   }
 }
 
@@ -71,8 +75,8 @@ void scan(InputText& e_text, ScanResult& r) {
   FreeFormReader in(src);
   double* const first = r.first;
   double* const cur = r.last;
-  read_point(in, first, "the export holds no point");
-  read_point(in, cur, "the export holds a single point; every axis needs at least two");
+  read_point(in, first, "the export holds no point", r.first_digit);
+  read_point(in, cur, "the export holds a single point; every axis needs at least two", r.last_digit);
   long n = 1;
 
   int fast = -1;
@@ -88,19 +92,34 @@ void scan(InputText& e_text, ScanResult& r) {
   r.iord = kDigitPlace[fast];
   r.step[fast] = cur[fast] - first[fast];
 
-  // Scan 1: to the end of the first row.
+  // Scan 1: to the end of the first row, where another coordinate changes.
+  // A line inside the row whose other coordinates differ from the first
+  // line's by less than half the fast step, while its fast coordinate is
+  // not back at the row's start, does not end the row: such a coordinate is
+  // printed otherwise or lies off the uniform grid, and the reading pass
+  // judges it by its distance from its node.
   const std::string no_row_end = std::string(kAxisName[other1]) + " and " + kAxisName[other2] +
                                  " never change, so the grid has a single point along them; every axis needs at "
                                  "least two";
+  const auto change = [&](int axis) { return std::fabs(cur[axis] - first[axis]); };
+  const double half_fast = std::fabs(r.step[fast]) / 2;
+  const auto row_ends = [&] {
+    const double changed = std::max(change(other1), change(other2));
+    return changed > 0 && (change(fast) <= half_fast || changed > half_fast);
+  };
   copy_point(first, r.row_end);
-  while (cur[other1] == first[other1] && cur[other2] == first[other2]) {
+  while (!row_ends()) {
     ++n;
     copy_point(cur, r.row_end);
-    read_point(in, cur, no_row_end);
+    read_point(in, cur, no_row_end, r.last_digit);
   }
   r.row_points = n;
 
-  const int mid = cur[other1] != first[other1] ? other1 : other2;
+  // The coordinate that changes is the middle one; of two that both change,
+  // the one that changes more (the other is only printed otherwise).
+  const double change1 = std::fabs(cur[other1] - first[other1]);
+  const double change2 = std::fabs(cur[other2] - first[other2]);
+  const int mid = change1 != 0 && (change2 == 0 || change1 >= change2) ? other1 : other2;
   const int slow = mid == other1 ? other2 : other1;
   r.mid = mid;
   r.slow = slow;
@@ -111,11 +130,19 @@ void scan(InputText& e_text, ScanResult& r) {
   const std::string no_plane_end = std::string(kAxisName[slow]) +
                                    " never changes, so the grid has a single point along it; every axis needs at "
                                    "least two";
+  // Likewise the plane ends where the slow coordinate changes, with the
+  // other two back at the plane's start or by more than half their steps.
+  const double half_mid = std::fabs(r.step[mid]) / 2;
+  const auto plane_ends = [&] {
+    const double changed = change(slow);
+    return changed > 0 &&
+           ((change(fast) <= half_fast && change(mid) <= half_mid) || changed > std::min(half_fast, half_mid));
+  };
   copy_point(r.row_end, r.plane_end);
-  while (cur[slow] == first[slow]) {
+  while (!plane_ends()) {
     ++n;
     copy_point(cur, r.plane_end);
-    read_point(in, cur, no_plane_end);
+    read_point(in, cur, no_plane_end, r.last_digit);
   }
   r.plane_points = n;
 
@@ -124,7 +151,7 @@ void scan(InputText& e_text, ScanResult& r) {
 
   // Scan 3: to the end of the file, or to the first line that is not three
   // numbers (a footer); the lines after it are not looked at.
-  const ScanEnd end = count_to_end(e_text, in, n + 1, cur);
+  const ScanEnd end = count_to_end(e_text, in, n + 1, cur, r.last_digit);
   r.points = end.n;
   r.end_line = end.end_line;
   r.point_after = end.point_after;
@@ -149,6 +176,8 @@ void scan_input_grid(RunData& d, ListWriter& log, Exports& exports) {
   for (int a = 0; a < 3; ++a) {
     exports.scanned.first[a] = r.first[a];
     exports.scanned.last[a] = r.last[a];
+    exports.scanned.first_digit[a] = r.first_digit[a];
+    exports.scanned.last_digit[a] = r.last_digit[a];
   }
 
   d.iord = r.iord;

@@ -14,8 +14,10 @@ namespace wk::field_detail {
 
 // What the scan found, in export units.
 struct ScanResult {
-  double first[3] = {0, 0, 0};      // coordinates of line 1
-  double last[3] = {0, 0, 0};       // coordinates of the last line read
+  double first[3] = {0, 0, 0};     // coordinates of line 1
+  double last[3] = {0, 0, 0};      // coordinates of the last line read
+  int first_digit[3] = {0, 0, 0};  // exponents of the last printed digits of first and last
+  int last_digit[3] = {0, 0, 0};
   double step[3] = {0, 0, 0};       // first change of each coordinate
   double row_end[3] = {0, 0, 0};    // the last point of the first row (line row_points)
   double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line plane_points)
@@ -43,8 +45,10 @@ struct ScanEnd {
 
 // Scan 3, after n points read from in (a reader of `text`): reads points of
 // three numbers until a read does not succeed; returns how it ended and puts
-// the coordinates of the last point into cur.
-ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur);
+// the coordinates of the last point into cur, and the exponents of their
+// last printed digits into cur_digit (left as they are when no point is
+// read).
+ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur, int* cur_digit);
 
 // Refuses the grids that cannot be converted into a correct field map.
 void refuse_unusable_grid(const RunData& d, const ScanResult& r);

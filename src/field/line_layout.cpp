@@ -16,32 +16,42 @@ namespace field_detail {
 namespace {
 
 // The numbers that open an export's first data line, the first line that
-// holds more than separators: up to nine.
+// holds more than separators: the first nine, and how many in all.
 struct FirstDataLine {
   long line = 0;      // its number; 0 when the export holds no data line
   int count = 0;      // numbers read, at most 9
-  bool whole = true;  // false when a token that is no number ended the count
+  int numbers = 0;    // numbers up to the first token that is no number
+  bool whole = true;  // false when a token that is no number ended the count before the ninth
   double v[9] = {};
 };
 
 // Reads the first data line of src. With `strict`, a token among the first
 // nine that is no number is a file error, as for the line that decides the
-// columns; otherwise it ends the count.
+// columns; otherwise it ends the count. A number written with a decimal
+// comma is a file error.
 FirstDataLine first_data_line(LineSource& src, bool strict) {
   FirstDataLine first;
   std::string_view line;
   std::string_view token;
   while (src.next_line(line)) {
     TokenCursor tokens(line);
-    while (first.count < 9 && tokens.next(token)) {
-      if (!parse_real(token, first.v[first.count])) {
-        if (strict) src.fail(quote_token(token) + " is not a real number");
-        first.whole = false;
+    while (tokens.next(token)) {
+      if (const char* c = decimal_comma_end(line.data(), token.data(), line.data() + line.size())) {
+        src.fail(decimal_comma_text(std::string_view(token.data(), static_cast<std::size_t>(c - token.data()))));
+      }
+      double v;
+      if (!parse_real(token, v)) {
+        if (first.numbers < 9) {
+          if (strict) src.fail(not_a_real(token));
+          first.whole = false;
+        }
         break;
       }
-      ++first.count;
+      if (first.numbers < 9) first.v[first.numbers] = v;
+      ++first.numbers;
     }
-    if (first.count > 0 || !first.whole) {
+    first.count = first.numbers < 9 ? first.numbers : 9;
+    if (first.numbers > 0 || !first.whole) {
       first.line = src.line_number();
       return first;
     }
@@ -55,12 +65,13 @@ FirstDataLine first_data_line(LineSource& src, bool strict) {
 // than the E export's: with 9 against 6 the H lines would be read in the
 // wrong columns. An H export without a data line, or whose first data line
 // stops at a token that is no number, is left to the reading pass to report.
-void check_same_columns(Exports& exports) {
+FirstLines check_same_columns(Exports& exports) {
   LineSource e_src(exports.e());
   LineSource h_src(exports.h());
   const FirstDataLine e = first_data_line(e_src, true);
   const FirstDataLine h = first_data_line(h_src, false);
-  if (h.line == 0 || !h.whole || h.count == e.count) return;
+  const FirstLines lines{e.line, e.numbers, h.line, h.numbers};
+  if (h.line == 0 || !h.whole || h.count == e.count) return lines;
   const auto values = [](const FirstDataLine& f) {
     return std::to_string(f.count) + (f.count == 9 ? " or more values" : " values");
   };

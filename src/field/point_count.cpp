@@ -47,10 +47,12 @@ class PointCount {
   bool take(FreeFormReader& in, std::string_view line) {
     if (take_plain(line)) return true;
     double v[3];
-    if (in.try_reals_from(line, v, 3) != FreeFormReader::Status::ok) return false;
-    last_[0] = v[0];
-    last_[1] = v[1];
-    last_[2] = v[2];
+    int digit[3];
+    if (in.try_reals_from(line, v, 3, digit) != FreeFormReader::Status::ok) return false;
+    for (int a = 0; a < 3; ++a) {
+      last_[a] = v[a];
+      last_digit_[a] = digit[a];
+    }
     kept_length_ = 0;
     has_last_ = true;
     ++n;
@@ -74,19 +76,22 @@ class PointCount {
     if (!later.has_last_) return;
     std::memcpy(kept_, later.kept_, later.kept_length_);
     kept_length_ = later.kept_length_;
-    last_[0] = later.last_[0];
-    last_[1] = later.last_[1];
-    last_[2] = later.last_[2];
+    for (int a = 0; a < 3; ++a) {
+      last_[a] = later.last_[a];
+      last_digit_[a] = later.last_digit_[a];
+    }
     has_last_ = true;
   }
 
-  // The coordinates of the last point into p, if any point was read.
-  void last_point(double* p) const {
+  // The coordinates of the last point into p and the exponents of their
+  // last printed digits into digit, if any point was read.
+  void last_point(double* p, int* digit) const {
     if (!has_last_) return;
     if (kept_length_ == 0) {
-      p[0] = last_[0];
-      p[1] = last_[1];
-      p[2] = last_[2];
+      for (int a = 0; a < 3; ++a) {
+        p[a] = last_[a];
+        digit[a] = last_digit_[a];
+      }
       return;
     }
     TokenCursor tokens(std::string_view(kept_, kept_length_));
@@ -95,6 +100,7 @@ class PointCount {
       const bool read = tokens.next(token) && parse_real(token, p[a]);
       assert(read && "a plain real is a real");
       (void)read;
+      digit[a] = last_digit_exponent(token);
     }
   }
 
@@ -103,6 +109,7 @@ class PointCount {
   char kept_[256];               // the three numbers of the last line checked only
   std::size_t kept_length_ = 0;  // 0 when the last point was read in full
   double last_[3] = {0, 0, 0};   // the last point read in full
+  int last_digit_[3] = {0, 0, 0};
   bool has_last_ = false;
 };
 
@@ -173,7 +180,7 @@ std::uint64_t line_start_after(std::string_view text, std::uint64_t middle) {
 // plain line is one read, so the count of the plain lines from the first
 // line past the middle adds to the count up to it, as long as the reads of
 // the first half end exactly there.
-ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
+ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur, int* cur_digit) {
   LineSource& src = in.source();
   PointCount count;
   count.n = n;
@@ -198,14 +205,14 @@ ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
         at_line = !at_end && !count.take(in, line);
       }
     });
-    count.last_point(cur);
+    count.last_point(cur, cur_digit);
     if (at_line) return ended_at_line(count.n, src, 0);
     if (at_end) return {count.n, 0, 0};
     if (src.next_offset() == boundary && !half.failed) {
       // Every line of the second half up to where it stopped is one point.
       const long lines_before_rest = src.line_number() + half.count.n;
       count.append(half.count);
-      count.last_point(cur);
+      count.last_point(cur, cur_digit);
       if (!half.stopped) return {count.n, 0, 0};
       // The line that ended the second half's count, and all after it, are
       // read in full here.
@@ -213,7 +220,7 @@ ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
       rest.start_at(half.stop);
       FreeFormReader rest_in(rest);
       const bool rest_at_line = count_sequentially(rest_in, count);
-      count.last_point(cur);
+      count.last_point(cur, cur_digit);
       if (rest_at_line) return ended_at_line(count.n, rest, lines_before_rest);
       return {count.n, 0, 0};
     }
@@ -221,7 +228,7 @@ ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur) {
     // could not be read: the rest is counted here.
   }
   const bool at_line = count_sequentially(in, count);
-  count.last_point(cur);
+  count.last_point(cur, cur_digit);
   if (at_line) return ended_at_line(count.n, src, 0);
   return {count.n, 0, 0};
 }

@@ -87,38 +87,61 @@ bool LineSource::next_line(std::string_view& line) {
   return true;
 }
 
-FreeFormReader::Status FreeFormReader::try_reals(double* out, int n) {
+FreeFormReader::Status FreeFormReader::try_reals(double* out, int n, int* digit_exp) {
   std::string_view line;
   if (n <= 0) return Status::ok;
   if (!src_.next_line(line)) return Status::end_of_file;
-  return try_reals_from(line, out, n);
+  return try_reals_from(line, out, n, digit_exp);
 }
 
-FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, double* out, int n) {
-  int got = 0;
+[[gnu::always_inline]] inline FreeFormReader::Status FreeFormReader::take_numbers(std::string_view line, const char*& p,
+                                                                                  double* out, int n, int& got,
+                                                                                  int* digit_exp, bool commas,
+                                                                                  int& frac) {
   // The fast path may look past the line, up to the end of the text.
   const char* const readable = src_.text_end();
+  const char* const end = line.data() + line.size();
+  while (got < n) {
+    while (p < end && is_separator(*p)) ++p;
+    if (p == end) break;
+    const char* const start = p;
+    PlainReal parts;
+    const char* q = scan_scientific_real(p, end, readable, parts, frac);
+    if (q != nullptr && plain_value(parts, out[got])) {
+      p = q;
+      if (digit_exp != nullptr) digit_exp[got] = parts.e;
+    } else {
+      bool ok = false;
+      p = scan_real(start, end, out[got], ok);
+      const std::string_view token(start, static_cast<std::size_t>(p - start));
+      if (!ok) {
+        bad_token_ = token;
+        return Status::bad_value;
+      }
+      if (digit_exp != nullptr) digit_exp[got] = last_digit_exponent(token);
+    }
+    // A number that a comma and a digit follow may be one written with a
+    // decimal comma.
+    if (commas && p < end && *p == ',') {
+      if (const char* c = decimal_comma_end(line.data(), start, end)) {
+        bad_token_ = std::string_view(start, static_cast<std::size_t>(c - start));
+        return Status::decimal_comma;
+      }
+    }
+    ++got;
+  }
+  return Status::ok;
+}
+
+FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, double* out, int n, int* digit_exp) {
+  int got = 0;
   int frac = frac_;
   for (;;) {
     const char* p = line.data();
-    const char* const end = p + line.size();
-    while (got < n) {
-      while (p < end && is_separator(*p)) ++p;
-      if (p == end) break;
-      if (const char* q = parse_scientific_real(p, end, readable, out[got], frac)) {
-        p = q;
-        ++got;
-        continue;
-      }
-      bool ok = false;
-      const char* const start = p;
-      p = scan_real(p, end, out[got], ok);
-      if (!ok) {
-        bad_token_ = std::string_view(start, static_cast<std::size_t>(p - start));
-        frac_ = frac;
-        return Status::bad_value;
-      }
-      ++got;
+    const Status status = take_numbers(line, p, out, n, got, digit_exp, false, frac);
+    if (status != Status::ok) {
+      frac_ = frac;
+      return status;
     }
     if (got >= n) break;
     if (!src_.next_line(line)) {
@@ -130,14 +153,55 @@ FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, dou
   return Status::ok;
 }
 
+int FreeFormReader::line_reals(double* out, int n, int* digit_exp) {
+  std::string_view line;
+  int got = 0;
+  const char* p = nullptr;
+  const char* end = nullptr;
+  int frac = frac_;
+  do {
+    if (!src_.next_line(line)) src_.fail_end_of_file();
+    p = line.data();
+    end = p + line.size();
+    const Status status = take_numbers(line, p, out, n, got, digit_exp, true, frac);
+    if (status != Status::ok) {
+      frac_ = frac;
+      fail_reals(status);
+    }
+    // A line of separators only holds no record.
+  } while (got == 0);
+  frac_ = frac;
+  if (got < n) return got;
+  // Numbers after the n-th, to the first token that is no number.
+  int count = got;
+  for (;;) {
+    while (p < end && is_separator(*p)) ++p;
+    if (p == end) return count;
+    const char* const start = p;
+    double v;
+    bool ok = false;
+    p = scan_real(start, end, v, ok);
+    if (!ok) return count;
+    ++count;
+  }
+}
+
+void FreeFormReader::fail_reals(Status status) const {
+  if (status == Status::end_of_file) src_.fail_end_of_file();
+  if (status == Status::decimal_comma) src_.fail(decimal_comma_text(bad_token_));
+  src_.fail(not_a_real(bad_token_));
+}
+
 void FreeFormReader::reals(double* out, int n) {
-  switch (try_reals(out, n)) {
-    case Status::ok:
-      return;
-    case Status::end_of_file:
-      src_.fail_end_of_file();
-    case Status::bad_value:
-      src_.fail(quote_token(bad_token_) + " is not a real number");
+  std::string_view line;
+  int got = 0;
+  int frac = frac_;
+  while (got < n) {
+    if (!src_.next_line(line)) src_.fail_end_of_file();
+    const char* p = line.data();
+    const Status status = take_numbers(line, p, out, n, got, nullptr, true, frac);
+    frac_ = frac;
+    if (status != Status::ok) fail_reals(status);
   }
 }
 
@@ -149,7 +213,10 @@ void FreeFormReader::ints(std::int32_t* out, int n) {
     TokenCursor cur(line);
     std::string_view tok;
     while (got < n && cur.next(tok)) {
-      if (!parse_int(tok, out[got])) src_.fail(quote_token(tok) + " is not an integer");
+      if (const char* c = decimal_comma_end(line.data(), tok.data(), line.data() + line.size())) {
+        src_.fail(decimal_comma_text(std::string_view(tok.data(), static_cast<std::size_t>(c - tok.data()))));
+      }
+      if (!parse_int(tok, out[got])) src_.fail(not_an_integer(tok));
       ++got;
     }
   }
@@ -159,6 +226,30 @@ std::string_view FreeFormReader::text_line() {
   std::string_view line;
   if (!src_.next_line(line)) src_.fail_end_of_file();
   return line;
+}
+
+std::string not_a_real(std::string_view token) {
+  if (real_out_of_range(token)) {
+    return quote_token(token) +
+           " is out of range: a real number is read as a double, 0 or from 4.9e-324 to 1.8e+308 in magnitude";
+  }
+  return quote_token(token) + " is not a real number";
+}
+
+std::string not_an_integer(std::string_view token) {
+  if (integer_out_of_range(token)) {
+    return quote_token(token) + " is out of range: an integer lies between -2147483648 and 2147483647";
+  }
+  return quote_token(token) + " is not an integer";
+}
+
+std::string decimal_comma_text(std::string_view token) {
+  std::string with_point(token);
+  with_point[with_point.find(',')] = '.';
+  return quote_token(token) +
+         " looks like a number written with a decimal comma; the converter reads a decimal point and takes a "
+         "comma for a separator between two values: write " +
+         quote_token(with_point);
 }
 
 }  // namespace wk

@@ -89,18 +89,30 @@ class FreeFormReader {
  public:
   explicit FreeFormReader(LineSource& src) : src_(src) {}
 
-  enum class Status { ok, end_of_file, bad_value };
+  // decimal_comma: a number written with a decimal comma ("989984,9").
+  enum class Status { ok, end_of_file, bad_value, decimal_comma };
 
-  // Reads n reals; an end of file or an unreadable value ends the run.
+  // Reads n reals; an end of file, an unreadable value or a value written
+  // with a decimal comma ends the run.
   void reals(double* out, int n);
-  // Reads n integers; an end of file or an unreadable value ends the run.
+  // Reads n integers; the same failures end the run.
   void ints(std::int32_t* out, int n);
   // Reads n reals, reporting an end of file or an unreadable value instead
-  // of ending the run.
-  Status try_reals(double* out, int n);
+  // of ending the run; with digit_exp, the exponent of each value's last
+  // printed digit goes there (see last_digit_exponent). A decimal comma is
+  // not looked for: "1,5" reads as two values.
+  Status try_reals(double* out, int n, int* digit_exp = nullptr);
   // As try_reals, with `line`, just taken from the source, as the read's
   // first line.
-  Status try_reals_from(std::string_view line, double* out, int n);
+  Status try_reals_from(std::string_view line, double* out, int n, int* digit_exp = nullptr);
+  // Reads the next line that holds anything but separators, as one record:
+  // its first n numbers into out (with their last digits' exponents into
+  // digit_exp, n of them), and returns how many numbers the line holds,
+  // counted on past the n-th to the first token that is no number (a
+  // remark). A line of fewer numbers returns their count. An end of file, a
+  // token among the first n that is no number, or a number written with a
+  // decimal comma ends the run.
+  int line_reals(double* out, int n, int* digit_exp);
   // The next line as text; an end of file ends the run.
   std::string_view text_line();
 
@@ -109,9 +121,25 @@ class FreeFormReader {
   std::string_view bad_token() const { return bad_token_; }
 
  private:
+  // The numbers of [p, end) into out[got..n), stopping at the end; p is
+  // left after the last one. `line` is p's whole line; `commas` looks for a
+  // decimal comma.
+  Status take_numbers(std::string_view line, const char*& p, double* out, int n, int& got, int* digit_exp, bool commas,
+                      int& frac);
+  // Ends the run for a failed read of reals.
+  [[noreturn]] void fail_reals(Status status) const;
+
   LineSource& src_;
   std::string_view bad_token_;
   int frac_ = 10;  // fraction digits of the last number in the solvers' layout
 };
+
+// The reason a token is not read as a real number, for a file-layer
+// message: "\"TOKEN\" is not a real number", or that it is out of range.
+std::string not_a_real(std::string_view token);
+// The same for an integer of the control file.
+std::string not_an_integer(std::string_view token);
+// The reason a number written with a decimal comma is refused.
+std::string decimal_comma_text(std::string_view token);
 
 }  // namespace wk

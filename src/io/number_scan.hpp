@@ -275,4 +275,24 @@ const char* scan_real(const char* p, const char* end, double& v, bool& ok);
 // True when the whole token is a 32-bit integer; the value goes to v.
 bool parse_int(std::string_view token, std::int32_t& v);
 
+// True when the token is written as a real number (or, for
+// integer_out_of_range, as an integer) but its value lies beyond what a
+// double (a 32-bit integer) holds: 1e400, 1e-400, 99999999999.
+bool real_out_of_range(std::string_view token);
+bool integer_out_of_range(std::string_view token);
+
+// The exponent of the last digit the token prints: -3 for "1.250" and for
+// "1250E-6", -12 for "1.5D-11". Half a unit of it is what the printed
+// digits cannot resolve. An integer ("7", "-40") is taken as exact: its
+// exponent is kExactDigit. The token must be a real number.
+inline constexpr int kExactDigit = -10000;
+int last_digit_exponent(std::string_view token);
+
+// The end of the token that starts at p when the whole token, taken between
+// blanks, reads as a number with a decimal comma: digits, one comma, digits
+// and an optional exponent ("989984,9", "-1,5", "1,3e9"); nullptr for any
+// other token. A token right after a comma is a value of comma-separated
+// text, never such a number. line_begin is the start of p's line.
+const char* decimal_comma_end(const char* line_begin, const char* p, const char* end);
+
 }  // namespace wk

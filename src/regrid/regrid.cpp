@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <memory>
@@ -73,13 +74,35 @@ struct OutputStencils {
   std::vector<NodeRun> x_runs, y_runs;
 };
 
+// Within this part of a grid step outside the full grid, an output node
+// lies on its boundary: its limit and the full grid's were meant to be one,
+// and differ by rounding only (an export in metres, scale 100: 0.044 x 100
+// = 4.3999999999999995 against an aperture of 4.4).
+constexpr double kOnBoundary = 1e-9;
+
+// Coordinate u moved onto the first or last of the n nodes when it lies
+// outside them by rounding only.
+double onto_boundary(const NodeArray& nodes, int n, double u) {
+  if (n < 2) return u;
+  const double by = kOnBoundary * std::fabs(nodes(2) - nodes(1));
+  if (u > nodes(n) && u - nodes(n) <= by) return nodes(n);
+  if (u < nodes(1) && nodes(1) - u <= by) return nodes(1);
+  return u;
+}
+
 OutputStencils output_stencils(const RunData& d) {
   // Offsets of the output grid against the full grid, cm (none).
   const double x_off = 0.0, y_off = 0.0, z_off = 0.0;
   OutputStencils s;
-  for (int i = 1; i <= d.Nox; ++i) s.x.push_back(axis_stencil(d.Xi, d.Nix, x_off + d.Xo(i)));
-  for (int j = 1; j <= d.Noy; ++j) s.y.push_back(axis_stencil(d.Yi, d.Niy, y_off + d.Yo(j)));
-  for (int k = 1; k <= d.Noz; ++k) s.z.push_back(axis_stencil(d.Zi, d.Niz, z_off + d.Zo(k)));
+  for (int i = 1; i <= d.Nox; ++i) {
+    s.x.push_back(axis_stencil(d.Xi, d.Nix, onto_boundary(d.Xi, d.Nix, x_off + d.Xo(i))));
+  }
+  for (int j = 1; j <= d.Noy; ++j) {
+    s.y.push_back(axis_stencil(d.Yi, d.Niy, onto_boundary(d.Yi, d.Niy, y_off + d.Yo(j))));
+  }
+  for (int k = 1; k <= d.Noz; ++k) {
+    s.z.push_back(axis_stencil(d.Zi, d.Niz, onto_boundary(d.Zi, d.Niz, z_off + d.Zo(k))));
+  }
   s.x_runs = node_runs(s.x);
   s.y_runs = node_runs(s.y);
   return s;
@@ -164,13 +187,21 @@ std::size_t output_nodes(const RunData& d) {
   return static_cast<std::size_t>(d.Nox) * static_cast<std::size_t>(d.Noy) * static_cast<std::size_t>(d.Noz);
 }
 
+// A limit with the digits that tell it from any other double
+// (4.3999999999999995, not 4.4).
+std::string limit_text(double v) {
+  char text[32];
+  const auto res = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, res.ptr);
+}
+
 // "x from A to B, y from C to D, z from E to F cm" for a grid's extent.
 std::string extent_text(const double* min, const double* max) {
   std::string s;
   const char* axis[3] = {"x", "y", "z"};
   for (int a = 0; a < 3; ++a) {
     s += a == 0 ? "" : ", ";
-    s += std::string(axis[a]) + " from " + message_number(min[a]) + " to " + message_number(max[a]);
+    s += std::string(axis[a]) + " from " + limit_text(min[a]) + " to " + limit_text(max[a]);
   }
   return s + " cm";
 }

@@ -10,12 +10,20 @@ namespace wk {
 
 namespace {
 
-// A text line of the control file: its first 200 characters, without
-// trailing blanks (tabs count as blanks).
-std::string file_name_from(std::string_view line) {
-  if (line.size() > 200) line = line.substr(0, 200);
+// The characters of a file name line that are read.
+constexpr std::size_t kNameField = 200;
+
+// A file name line of the control file: the name without trailing blanks
+// (tabs count as blanks). A name that runs past the field's 200 characters
+// is refused: cut there, it would name another file.
+std::string file_name_from(std::string_view line, const char* what, int line_number) {
   std::size_t n = line.size();
   while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t' || line[n - 1] == '\r')) --n;
+  if (n > kNameField) {
+    refuse(std::string("the file name of the ") + what + " (control file line " + std::to_string(line_number) +
+           ") is " + std::to_string(n) + " characters long; the field holds " + std::to_string(kNameField) +
+           ": give the file a shorter name or path");
+  }
   return std::string(line.substr(0, n));
 }
 
@@ -26,8 +34,8 @@ void read_control_file(RunData& d) {
   FreeFormReader in(src);
   in.text_line();  // line 1: free text
   in.text_line();  // line 2: free text
-  d.Efile = file_name_from(in.text_line());
-  d.Hfile = file_name_from(in.text_line());
+  d.Efile = file_name_from(in.text_line(), "E-field export", 3);
+  d.Hfile = file_name_from(in.text_line(), "H-field export", 4);
   std::int32_t keys[3];
   in.ints(keys, 3);
   d.isymX = keys[0];

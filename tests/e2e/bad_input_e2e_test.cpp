@@ -301,18 +301,17 @@ TEST(BadInputE2E, ExportsOffTheirGridOrEachOther) {
   const std::string off = " is off the input grid: in the loop order of the export this line is node ";
   const std::string tail = ", and a point may lie at most a quarter of the grid step " + kQuarterStep +
                            " from its node; a line is missing, repeated or out of order";
+  const std::string node_tail = " (node ";
+  const std::string uniform_tail =
+      " in the loop order of the export, grid step 1); a coordinate may lie off the uniform grid by what the "
+      "printed digits cannot resolve and 1e-3 of a step, here ";
+  const std::string fault_tail = ": the grid is not uniform, or a line is missing, repeated or out of order";
   expect_failures({
-      // E and H each within a quarter step of node (2, 2, 2) at (1, 1, 1),
-      // but 0.4 apart: written by different runs.
-      {"E and H apart",
-       [](const fs::path& d) {
-         set_line(d / "efield.txt", 14, "0.8 1 1 0 0 2");
-         set_line(d / "hfield.txt", 14, "1.2 1 1 0 0 2");
-       },
-       1,
-       "E export efield.txt and H export hfield.txt disagree at line 14: E point (0.8, 1, 1), H point (1.2, 1, 1), "
-       "more than a quarter of the grid step " +
-           kQuarterStep + " apart; the two exports must hold the same points in the same order",
+      // x of node (2, 2, 2) 0.2 steps off the uniform grid: its digits
+      // resolve 0.05.
+      {"E node off the uniform grid", [](const fs::path& d) { set_line(d / "efield.txt", 14, "0.8 1 1 0 0 2"); }, 1,
+       "E export efield.txt, line 14: its x coordinate 0.8 lies 0.2 grid steps from its node at 1" + node_tail +
+           "(2, 2, 2)" + uniform_tail + "0.051 steps" + fault_tail,
        kLogToGridBlock},
       // An H export of another grid: every z shifted by 0.3.
       {"H export of another grid",
@@ -326,10 +325,15 @@ TEST(BadInputE2E, ExportsOffTheirGridOrEachOther) {
        [](const fs::path& d) { edit_line(d / "hfield.txt", 5, [](auto& l, int i) { l.erase(l.begin() + i); }); }, 1,
        "H export hfield.txt, line 5: the point (0, 1, 2)" + off + "(1, 2, 2) at (0, 1, 1)" + tail, kLogToGridBlock},
       {"repeated E line in place of the next", [](const fs::path& d) { set_line(d / "efield.txt", 6, "0 1 1 0 0 2"); },
-       1, "E export efield.txt, line 6: the point (0, 1, 1)" + off + "(1, 2, 3) at (0, 1, 2)" + tail, kLogToGridBlock},
+       1,
+       "E export efield.txt, line 6: its z coordinate 1 lies 1 grid steps from its node at 2" + node_tail +
+           "(1, 2, 3)" + uniform_tail + "0.001 steps" + fault_tail,
+       kLogToGridBlock},
       {"two E lines swapped",
        [](const fs::path& d) { edit_line(d / "efield.txt", 11, [](auto& l, int i) { std::swap(l[i], l[i + 1]); }); }, 1,
-       "E export efield.txt, line 11: the point (1, 0, 2)" + off + "(2, 1, 2) at (1, 0, 1)" + tail, kLogToGridBlock},
+       "E export efield.txt, line 11: its z coordinate 2 lies 1 grid steps from its node at 1" + node_tail +
+           "(2, 1, 2)" + uniform_tail + "0.001 steps" + fault_tail,
+       kLogToGridBlock},
       // A line dropped from the E export changes the grid the scan finds:
       // in its first plane, or in a later one.
       {"missing E line in the first plane",
@@ -359,9 +363,12 @@ TEST(BadInputE2E, FieldValuesThatAreNotFinite) {
          set_line(d / "hfield.txt", 3, "0 0 2 0 0 2 0 -Infinity 0");
        },
        1, "H export hfield.txt, line 3: the value of HyIm is -inf" + not_finite, complex_log},
-      // Overflowing numbers are no numbers at all.
       {"1e999 in E", [](const fs::path& d) { set_line(d / "efield.txt", 2, "0 0 1 1e999 0 2"); }, 2,
-       "unit 2 (efield.txt), line 2: \"1e999\" is not a real number", kLogToGridBlock},
+       "unit 2 (efield.txt), line 2: \"1e999\" is out of range: a real number is read as a double, 0 or from "
+       "4.9e-324 to 1.8e+308 in magnitude",
+       kLogToGridBlock},
+      {"Infinity as a coordinate", [](const fs::path& d) { set_line(d / "efield.txt", 14, "1 Infinity 1 0 0 2"); }, 1,
+       "E export efield.txt, line 14: the value of y is inf; a coordinate must be a finite number", kLogToGridBlock},
   });
 }
 
@@ -489,6 +496,42 @@ TEST(BadInputE2E, FieldsThatWouldGiveAWrongMap) {
   });
 }
 
+TEST(BadInputE2E, NumbersWrittenWrong) {
+  const std::string comma =
+      " looks like a number written with a decimal comma; the converter reads a decimal point and takes a comma for "
+      "a separator between two values: write ";
+  expect_failures({
+      // A blank inside a number, "2" and "7" for "27".
+      {"a line of one number more", [](const fs::path& d) { set_line(d / "efield.txt", 14, "1 1 1 0 0 2 7"); }, 1,
+       "E export efield.txt, line 14: the line holds 7 numbers, its first data line (line 1) 6; every data line must "
+       "hold as many, or its values are taken from the wrong columns (a blank inside a number, a value missing or "
+       "one too many)",
+       kLogToGridBlock},
+      {"decimal commas in the E export",
+       [](const fs::path& d) { write_file(d / "efield.txt", replace_all(join(base_lines(false)), " 2\n", " 2,0\n")); },
+       2, "unit 2 (efield.txt), line 1: \"2,0\"" + comma + "\"2.0\"", test::constants_log_block_1_3GHz()},
+      {"a decimal comma in a later H line", [](const fs::path& d) { set_line(d / "hfield.txt", 20, "2 0 1 0 2,5 0"); },
+       2, "unit 3 (hfield.txt), line 20: \"2,5\"" + comma + "\"2.5\"", kLogToGridBlock},
+      {"Fnorm with a decimal comma", [](const fs::path& d) { set_control(d, [](Control& c) { c.fnorm = "1,5"; }); }, 2,
+       "unit 1 (wavecalc_to_kaven.dat), line 12: \"1,5\"" + comma + "\"1.5\"", ""},
+      {"Noz beyond 32 bits",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.counts = "5 5 99999999999"; }); }, 2,
+       "unit 1 (wavecalc_to_kaven.dat), line 14: \"99999999999\" is out of range: an integer lies between "
+       "-2147483648 and 2147483647",
+       ""},
+      {"freq 1e400", [](const fs::path& d) { set_control(d, [](Control& c) { c.freq = "1e400"; }); }, 2,
+       "unit 1 (wavecalc_to_kaven.dat), line 9: \"1e400\" is out of range: a real number is read as a double, 0 or "
+       "from 4.9e-324 to 1.8e+308 in magnitude",
+       ""},
+      // Cut at 200 characters, the name would be another file's.
+      {"a file name longer than its field",
+       [](const fs::path& d) { set_control(d, [](Control& c) { c.hfile = std::string(197, 'h') + ".txt"; }); }, 1,
+       "the file name of the H-field export (control file line 4) is 201 characters long; the field holds 200: give "
+       "the file a shorter name or path",
+       ""},
+  });
+}
+
 TEST(BadInputE2E, FilesThatAreNoTextExports) {
   expect_failures({
       {"a FIFO as the E export",
@@ -563,6 +606,40 @@ TEST(BadInputE2E, MessagesNameTheRealFault) {
   });
 }
 
+// A quarter structure of 3 x 3 x 8001 points, z fastest over 0 .. 1.2 cm
+// printed with 5 digits, with the base case's field; with `jitter_line`,
+// the x of that line off by 1e-11.
+void write_long_z_case(const fs::path& d, int jitter_line) {
+  set_control(d, [](Control& c) { c.elen = "1.2"; });
+  for (const char field : {'E', 'H'}) {
+    std::string text;
+    int line = 0;
+    for (int x = 0; x <= 2; ++x) {
+      for (int y = 0; y <= 2; ++y) {
+        for (int k = 0; k <= 8000; ++k) {
+          char line_text[96];
+          if (field == 'E') {
+            std::snprintf(line_text, sizeof line_text, " %d %.4E 0 0 2\n", y, k * 1.2 / 8000);
+          } else {
+            std::snprintf(line_text, sizeof line_text, " %d %.4E %d %d 0\n", y, k * 1.2 / 8000, -y, x);
+          }
+          text += ++line == jitter_line ? std::string("1e-11") : std::to_string(x);
+          text += line_text;
+        }
+      }
+    }
+    write_file(d / (field == 'E' ? "efield.txt" : "hfield.txt"), text);
+  }
+}
+
+// The base case with real and imaginary parts, Im Ez = im on every E line.
+std::function<void(const fs::path&)> with_im_ez(const std::string& im) {
+  return [im](const fs::path& d) {
+    write_base_case(d, true);
+    write_file(d / "efield.txt", replace_all(join(base_lines(true)), " 0 0 2 0 0 0", " 0 0 2 0 0 " + im));
+  };
+}
+
 // Runs that end normally: exit status 0, the map written, and on stderr
 // exactly the warnings given.
 TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
@@ -588,16 +665,39 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
            "the output grid spans x from 0 to 10, y from 0 to 10, z from -1 to 1 cm (aper and elen, control file "
            "lines 10 and 11), the full grid of the exports x from -2 to 2, y from -2 to 2, z from -1 to 1 cm (their "
            "coordinates times scale, line 13)\n"},
-      // x in steps of 1e40 cm, and line 10 of both exports 0.2 steps off its
-      // node at x = 1e40, an offset beyond the range of a float: the exports
-      // still agree.
-      {"the same point off its node in both exports, far from 0",
+      // A mode exported at 60 degrees: Im Ez = 1.732 Re Ez.
+      {"a mode at a phase of 60 degrees", with_im_ez("3.464"),
+       "wavecalc_to_kaven: warning: E export efield.txt: its imaginary parts reach 1.73 of its real parts (largest "
+       "|Im E| 3.464, largest |Re E| 2 V/m), so the mode was exported at a phase of about 60 degrees; the map holds "
+       "only the real parts, cos(phase) = 0.5 of the field: export the mode at phase 0\n"},
+      // 1.2e-3, as a solver's export of a mode at phase 0 shows.
+      {"imaginary parts of a mode at phase 0", with_im_ez("0.0024"), ""},
+      {"an H point 0.2 steps off the E point",
+       [](const fs::path& d) { set_line(d / "hfield.txt", 14, "1.2 1 1 -1 1 0"); },
+       "wavecalc_to_kaven: warning: H export hfield.txt: 1 of its 27 points lie apart from the points of E export "
+       "efield.txt by more than their printed digits and 1e-3 of a grid step, the first at line 14: H point (1.2, 1, "
+       "1), E point (1, 1, 1), 0.2 grid steps apart along x; H is taken at the E export's points\n"},
+      // z over 0 .. 1.2 on 8001 nodes, printed with 5 digits: above 1 the
+      // digits resolve a third of the step.
+      {"5-digit coordinates on 8001 z nodes", [](const fs::path& d) { write_long_z_case(d, 0); }, ""},
+      // x of line 1000, inside the first row, off by 1e-11.
+      {"a jitter of 1e-11 in the first row", [](const fs::path& d) { write_long_z_case(d, 1000); }, ""},
+      // An export in metres: its half-width 0.044 times 100 is
+      // 4.3999999999999995, against an aperture of 4.4 cm.
+      {"the aperture on the full grid's edge, in rounding",
        [](const fs::path& d) {
-         for (const char* name : {"efield.txt", "hfield.txt"}) {
-           edit_line(d / name, 1, [](auto& l, int) {
-             for (std::size_t i = 0; i < l.size(); ++i)
-               l[i].replace(0, 1, (i == 9 ? "1.2" : l[i].substr(0, 1)) + "e40");
-           });
+         set_control(d, [](Control& c) {
+           c.scale = "100";
+           c.aper = "4.4";
+         });
+         for (const char field : {'E', 'H'}) {
+           std::vector<std::string> lines = base_lines(false, field);
+           for (std::string& l : lines) {
+             const char* metres[3] = {"0", "0.022", "0.044"};
+             const char* z_metres[3] = {"0", "0.01", "0.02"};
+             l = std::string(metres[l[0] - '0']) + " " + metres[l[2] - '0'] + " " + z_metres[l[4] - '0'] + l.substr(5);
+           }
+           write_file(d / (field == 'E' ? "efield.txt" : "hfield.txt"), join(lines));
          }
        },
        ""},

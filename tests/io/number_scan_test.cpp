@@ -66,6 +66,39 @@ TEST(ParseInt, IsStrict) {
   }
 }
 
+// What the printed digits of a coordinate resolve: the exponent of the last
+// digit; an integer is exact.
+TEST(LastDigitExponent, FromFractionAndExponent) {
+  const struct {
+    const char* text;
+    int want;
+  } cases[] = {{"1.250", -3}, {"1250E-6", -6}, {"-1.5D-11", -12},  {"1.5-300", -301},   {"2.0E+01", 0},
+               {".5", -1},    {"5.", 0},       {"7", kExactDigit}, {"-40", kExactDigit}};
+  for (const auto& c : cases) EXPECT_EQ(last_digit_exponent(c.text), c.want) << c.text;
+}
+
+// A decimal comma only in a token of its own between blanks: comma-separated
+// values are not taken for one.
+TEST(DecimalComma, OnlyDigitsCommaDigitsBetweenBlanks) {
+  const struct {
+    const char* line;
+    int at;           // where the token starts
+    const char* end;  // the rest of the line after a decimal-comma token, or nullptr for none
+  } cases[] = {{"989984,9", 0, ""},   {"x -1,5 y", 2, " y"}, {"1,3e9\t", 0, "\t"},    {"+2,5D-1", 0, ""},
+               {"1,2,3", 0, nullptr}, {"1.5,2", 0, nullptr}, {"1.5,2,5", 4, nullptr}, {"1, 2", 0, nullptr},
+               {"1,e5", 0, nullptr},  {"1,5x", 0, nullptr},  {",5", 0, nullptr}};
+  for (const auto& c : cases) {
+    const char* const b = c.line;
+    const char* const e = b + std::strlen(b);
+    const char* got = decimal_comma_end(b, b + c.at, e);
+    if (c.end == nullptr) {
+      EXPECT_EQ(got, nullptr) << c.line;
+    } else {
+      EXPECT_STREQ(got, c.end) << c.line;
+    }
+  }
+}
+
 TEST(TokenCursor, BlanksTabsCommasAndCarriageReturnsSeparate) {
   TokenCursor cur(" 1.0,2.0\t 3 , 4\r");
   std::vector<std::string> got;
