@@ -218,7 +218,8 @@ void warn_of_edge_nodes(RunData& d, const OutputStencils& st) {
   const long on_edges = at_end[0] * at_end[1] * inside[2] + at_end[0] * at_end[2] * inside[1] +
                         at_end[1] * at_end[2] * inside[0] - 2 * at_end[0] * at_end[1] * at_end[2];
   if (on_edges == 0) return;
-  d.warnings.push_back(std::to_string(on_edges) + " of the " + std::to_string(static_cast<long>(d.Nox) * d.Noy * d.Noz) +
+  d.warnings.push_back(std::to_string(on_edges) + " of the " +
+                       std::to_string(static_cast<long>(d.Nox) * d.Noy * d.Noz) +
                        " output nodes lie on edges of the full grid (within half a grid step of its first or last "
                        "node along two axes at once), where the interpolation extrapolates and does not give the "
                        "exported values: an export that reaches one grid step beyond the aperture avoids it");

@@ -97,8 +97,8 @@ std::vector<std::string> symmetry_plane_warnings(const RunData& d, const double 
       const PlaneFit fit = plane_fit(d, a, min[a], step, peak);
       if (!(fit.R[key] > kFitsPlane)) continue;
       std::string w = head + reversed_components(key, a) + ", which this key reverses across " + plane +
-                      ", do not vanish there: R = " + r_text(fit.R[key]) +
-                      " of the export's largest |E| and |H|" + fits + ", so the mirrored part of the map is wrong; ";
+                      ", do not vanish there: R = " + r_text(fit.R[key]) + " of the export's largest |E| and |H|" +
+                      fits + ", so the mirrored part of the map is wrong; ";
       w += fit.R[other] <= kFitsPlane
                ? "key " + std::to_string(other) + " fits (R = " + r_text(fit.R[other]) + ")"
                : std::string("neither key fits: the field has no mirror symmetry across this plane");
