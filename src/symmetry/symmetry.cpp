@@ -83,12 +83,20 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   const std::size_t in_row = static_cast<std::size_t>(ax.n);
   const std::size_t out_row = static_cast<std::size_t>(ax.m);
   const int plane = ax.mirrored ? ax.n - 1 : 0;  // 0-based full x node of exported node 1
-  // Largest |value| of each exported component, taken from the rows on the
-  // exported side of every plane, which hold each exported value once.
-  double peak[kComponents] = {};
+  // The exported field as the check of the keys needs it, taken from the
+  // rows on the exported side of every plane, which hold each exported value
+  // once, while they pass: the largest |value| of each component, and its
+  // value on each plane a = 0 from the first two node planes.
+  ExportedPlanes seen;
+  const double t[3] = {plane_offset(d.Ximin, d.Ximax, ax.n), plane_offset(d.Yimin, d.Yimax, ay.n),
+                       plane_offset(d.Zimin, d.Zimax, az.n)};
+  // Offsets of the second node plane of x, y and z in an exported array (0
+  // for an axis of one node, whose only plane then counts as both).
+  const std::size_t next[3] = {ax.n > 1 ? std::size_t{1} : 0, ay.n > 1 ? in_row : 0,
+                               az.n > 1 ? in_row * static_cast<std::size_t>(ay.n) : 0};
   const auto complete = [&](int c) {
     out[c]->resize_for_overwrite(ax.m, ay.m, az.m);  // every full-grid node is written below
-    double largest = 0;
+    double largest = 0, on_x = 0, on_y = 0, on_z = 0;
     const double* const src_c = in[c]->data();
     double* const dst_c = out[c]->data();
     for (int fz = 0; fz < az.m; ++fz) {
@@ -109,9 +117,17 @@ void complete_symmetry(RunData& d, ListWriter& log) {
         for (int fx = plane; fx < ax.m; ++fx) dst[fx] = f_yz * src[fx - plane];
         if (y_side || z_side) continue;
         for (int sx = 0; sx < ax.n; ++sx) largest = std::max(largest, std::fabs(src[sx]));
+        on_x = std::max(on_x, on_plane(src[0], src[next[0]], t[0]));
+        if (sy == 0)
+          for (int sx = 0; sx < ax.n; ++sx) on_y = std::max(on_y, on_plane(src[sx], src[sx + next[1]], t[1]));
+        if (sz == 0)
+          for (int sx = 0; sx < ax.n; ++sx) on_z = std::max(on_z, on_plane(src[sx], src[sx + next[2]], t[2]));
       }
     }
-    peak[c] = largest;
+    seen.peak[c] = largest;
+    seen.on_plane[0][c] = on_x;
+    seen.on_plane[1][c] = on_y;
+    seen.on_plane[2][c] = on_z;
   };
   // The full grid's nodes: complete() sizes the arrays, so count from the axes.
   const std::size_t full_nodes =
@@ -120,9 +136,9 @@ void complete_symmetry(RunData& d, ListWriter& log) {
     for (int c = 3 * field; c < 3 * field + 3; ++c) complete(c);
   });
 
-  // The keys against the exported field, while it is here (no log line).
-  const double field_peak[2] = {std::max({peak[0], peak[1], peak[2]}), std::max({peak[3], peak[4], peak[5]})};
-  for (std::string& w : symmetry_plane_warnings(d, field_peak)) d.warnings.push_back(std::move(w));
+  // The keys against the exported field (no log line); d still holds the
+  // input grid's counts and ranges.
+  for (std::string& w : symmetry_plane_warnings(d, seen)) d.warnings.push_back(std::move(w));
 
   // The full range of a mirrored axis runs from -max to max; the exported
   // minimum (the plane) is not used.
