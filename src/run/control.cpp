@@ -4,6 +4,7 @@
 
 #include "io/error.hpp"
 #include "io/line_source.hpp"
+#include "model/symmetry_keys.hpp"
 #include "run/run.hpp"
 
 namespace wk {
@@ -88,7 +89,7 @@ void check_control_values(const RunData& d) {
   for (int a = 0; a < 3; ++a) {
     if (keys[a] < 0 || keys[a] > 2) {
       refuse(std::string("input symmetry key of the ") + axis[a] + " axis is " + std::to_string(keys[a]) +
-             " (control file line 5): a key must be 0, 1 or 2");
+             " (control file line " + std::to_string(kSymmetryKeysLine) + "): a key must be 0, 1 or 2");
     }
   }
   check_file_name(d.Efile, "E-field export", 3);

@@ -1,37 +1,27 @@
 // Symmetry completion.
 //
 // The solver may have computed only the part of the structure on the
-// non-negative side of one, two or three mirror planes x = 0, y = 0, z = 0.
-// Each axis key says how the field behaves across its plane:
-//   0  no plane, the export covers the whole axis;
-//   1  tangential H vanishes on the plane: E along the axis and H along the
-//      two other axes change sign in the mirror image;
-//   2  tangential E vanishes on the plane: E along the two other axes and H
-//      along the axis change sign.
-// A mirrored axis with N exported nodes becomes 2N - 1 nodes on the full grid;
+// non-negative side of one, two or three mirror planes x = 0, y = 0, z = 0;
+// each axis key says how the field behaves across its plane
+// (model/symmetry_keys.hpp). A mirrored axis with N exported nodes becomes 2N - 1 nodes on the full grid;
 // the exported node 1 lies on the plane and is taken once, with its own sign.
 #include "symmetry/symmetry.hpp"
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstddef>
+#include <string>
+#include <utility>
 
 #include "io/two_threads.hpp"
+#include "model/symmetry_keys.hpp"
 
 namespace wk {
 
 namespace {
 
-constexpr int kComponents = 6;  // Ex, Ey, Ez, then Bx, By, Bz (H as exported)
-
-// True when component c (0..2 E along x, y, z; 3..5 H along x, y, z) changes
-// sign under the mirror across the plane of `axis` (0, 1, 2) with key `key`.
-bool flips(int key, int axis, int c) {
-  const bool electric = c < 3;
-  const bool along = c % 3 == axis;
-  if (key == 1) return electric == along;
-  if (key == 2) return electric != along;
-  return false;
-}
+constexpr int kComponents = kFieldComponents;  // Ex, Ey, Ez, then Bx, By, Bz (H as exported)
 
 // One axis of the completion: counts on entry and on the full grid.
 struct Axis {
@@ -81,7 +71,7 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   double side_factor[3][kComponents];
   for (int c = 0; c < kComponents; ++c) {
     assert(in[c]->nx() == ax.n && in[c]->ny() == ay.n && in[c]->nz() == az.n);
-    for (int a = 0; a < 3; ++a) side_factor[a][c] = flips(keys[a], a, c) ? -1.0 : 1.0;
+    for (int a = 0; a < 3; ++a) side_factor[a][c] = key_flips(keys[a], a, c) ? -1.0 : 1.0;
   }
 
   // One pass over the full grid, x fastest in memory. A full-grid row (fixed
@@ -93,8 +83,20 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   const std::size_t in_row = static_cast<std::size_t>(ax.n);
   const std::size_t out_row = static_cast<std::size_t>(ax.m);
   const int plane = ax.mirrored ? ax.n - 1 : 0;  // 0-based full x node of exported node 1
+  // The exported field as the check of the keys needs it, taken from the
+  // rows on the exported side of every plane, which hold each exported value
+  // once, while they pass: the largest |value| of each component, and its
+  // value on each plane a = 0 from the first two node planes.
+  ExportedPlanes seen;
+  const double t[3] = {plane_offset(d.Ximin, d.Ximax, ax.n), plane_offset(d.Yimin, d.Yimax, ay.n),
+                       plane_offset(d.Zimin, d.Zimax, az.n)};
+  // Offsets of the second node plane of x, y and z in an exported array (0
+  // for an axis of one node, whose only plane then counts as both).
+  const std::size_t next[3] = {ax.n > 1 ? std::size_t{1} : 0, ay.n > 1 ? in_row : 0,
+                               az.n > 1 ? in_row * static_cast<std::size_t>(ay.n) : 0};
   const auto complete = [&](int c) {
     out[c]->resize_for_overwrite(ax.m, ay.m, az.m);  // every full-grid node is written below
+    double largest = 0, on_x = 0, on_y = 0, on_z = 0;
     const double* const src_c = in[c]->data();
     double* const dst_c = out[c]->data();
     for (int fz = 0; fz < az.m; ++fz) {
@@ -113,8 +115,19 @@ void complete_symmetry(RunData& d, ListWriter& log) {
         double* dst = dst_c + dst_off;
         for (int fx = 0; fx < plane; ++fx) dst[fx] = f_mirror * src[plane - fx];
         for (int fx = plane; fx < ax.m; ++fx) dst[fx] = f_yz * src[fx - plane];
+        if (y_side || z_side) continue;
+        for (int sx = 0; sx < ax.n; ++sx) largest = std::max(largest, std::fabs(src[sx]));
+        on_x = std::max(on_x, on_plane(src[0], src[next[0]], t[0]));
+        if (sy == 0)
+          for (int sx = 0; sx < ax.n; ++sx) on_y = std::max(on_y, on_plane(src[sx], src[sx + next[1]], t[1]));
+        if (sz == 0)
+          for (int sx = 0; sx < ax.n; ++sx) on_z = std::max(on_z, on_plane(src[sx], src[sx + next[2]], t[2]));
       }
     }
+    seen.peak[c] = largest;
+    seen.on_plane[0][c] = on_x;
+    seen.on_plane[1][c] = on_y;
+    seen.on_plane[2][c] = on_z;
   };
   // The full grid's nodes: complete() sizes the arrays, so count from the axes.
   const std::size_t full_nodes =
@@ -122,6 +135,10 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   on_two_threads(full_nodes, [&](int field) {
     for (int c = 3 * field; c < 3 * field + 3; ++c) complete(c);
   });
+
+  // The keys against the exported field (no log line); d still holds the
+  // input grid's counts and ranges.
+  for (std::string& w : symmetry_plane_warnings(d, seen)) d.warnings.push_back(std::move(w));
 
   // The full range of a mirrored axis runs from -max to max; the exported
   // minimum (the plane) is not used.
