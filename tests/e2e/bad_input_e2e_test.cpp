@@ -51,7 +51,8 @@ std::vector<std::string> base_lines(bool complex, char field = 'E') {
 // B is some 4000 times what the displacement current of its Ez makes it.
 std::string without_scale_warning(std::string err) {
   const std::string head = "wavecalc_to_kaven: warning: the Maxwell check's mean ratio avg_rRL1 = ";
-  if (err.starts_with(head)) err.erase(0, err.find('\n') + 1);
+  const std::size_t at = err.find(head);
+  if (at != std::string::npos && (at == 0 || err[at - 1] == '\n')) err.erase(at, err.find('\n', at) + 1 - at);
   return err;
 }
 
@@ -701,7 +702,11 @@ TEST(BadInputE2E, WarningsLeaveTheMapWritten) {
            write_file(d / (field == 'E' ? "efield.txt" : "hfield.txt"), join(lines));
          }
        },
-       ""},
+       // On the boundary, the output grid's last x and y lines are edges of
+       // the full grid.
+       "wavecalc_to_kaven: warning: 171 of the 275 output nodes lie on edges of the full grid (within half a grid "
+       "step of its first or last node along two axes at once), where the interpolation extrapolates and does not "
+       "give the exported values: an export that reaches one grid step beyond the aperture avoids it\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
