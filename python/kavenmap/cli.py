@@ -129,6 +129,10 @@ def parser() -> argparse.ArgumentParser:
     s.add_argument("--frequency", type=float, metavar="HZ",
                    help="RF frequency for openPMD (from the log beside the map)")
     s.set_defaults(run=cmd_export)
+
+    from . import batch
+    batch.add_arguments(sub.add_parser(
+        "batch", help="convert many case folders, here or as a Slurm array job, with one summary"))
     return p
 
 
