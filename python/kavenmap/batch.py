@@ -8,6 +8,7 @@ converter, the control file, the exports' checksums and the outcome."""
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import hashlib
 import io
@@ -289,8 +290,8 @@ class Runner:
         row["map"] = map_name
         try:
             if values["frequency"] is not None:
-                row.update({k: beam_figures(read_map(map_path), values["frequency"]).get(k)
-                            for k in FIGURES})
+                figures = beam_figures(read_map(map_path), values["frequency"])
+                row.update({k: figures.get(k) for k in FIGURES})
         except (MapError, OSError, ValueError) as e:
             row["message"] = message or f"the map cannot be read: {e}"
         write_record(map_path, self, control, row, warnings, started)
@@ -328,9 +329,14 @@ def write_record(map_path, runner: Runner, control: bytes, row: dict, warnings, 
 
 def _write_atomic(path, text: str):
     tmp = f"{path}.tmp{os.getpid()}.{threading.get_ident()}"
-    with open(tmp, "w") as f:
-        f.write(text)
-    os.replace(tmp, path)
+    try:
+        with open(tmp, "w") as f:
+            f.write(text)
+        os.replace(tmp, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(tmp)
+        raise
 
 
 # -- the summary ------------------------------------------------------------------
@@ -505,14 +511,16 @@ def submit(cases, runner: Runner, chunk=None, partition=None, time_limit=None):
               "timeout": runner.timeout, "chunk": chunk, "output": output,
               "cases": [[c.folder, c.path] for c in runnable]}
     package_dir = str(Path(__file__).resolve().parents[1])
+    # Directives, so that SBATCH_CPUS_PER_TASK and SBATCH_JOB_NAME override them.
     script = (
         "#!/bin/sh\n"
+        "#SBATCH --job-name=kaven-map\n"
+        "#SBATCH --cpus-per-task=2\n"
         f"PYTHONPATH={shlex.quote(package_dir)}${{PYTHONPATH:+:$PYTHONPATH}}\n"
         "export PYTHONPATH\n"
         f"exec {shlex.quote(sys.executable)} -m kavenmap.batch --task <<'KAVENMAP_BATCH_CASES'\n"
         f"{json.dumps(config)}\nKAVENMAP_BATCH_CASES\n")
-    argv = ["sbatch", "--parsable", "--hold", "--job-name=kaven-map", f"--array=0-{tasks - 1}",
-            "--cpus-per-task=2", f"--output={output}"]
+    argv = ["sbatch", "--parsable", "--hold", f"--array=0-{tasks - 1}", f"--output={output}"]
     if partition:
         argv.append(f"--partition={partition}")
     if time_limit:
@@ -703,8 +711,8 @@ def _check(args):
                                  ("--chunk", args.chunk), ("--no-wait", args.no_wait)) if v]
     if slurm_only and not args.slurm:
         return f"{', '.join(slurm_only)} only with --slurm"
-    if args.no_wait and args.collect:
-        return "--no-wait and --collect exclude each other"
+    if args.no_wait and (args.collect or args.summary):
+        return "--no-wait writes no summary: give --collect and --summary once the array has ended"
     if args.jobs is not None and (args.slurm or args.collect):
         return "--jobs is for a batch on this machine"
     return None
@@ -716,31 +724,25 @@ def run(args) -> int:
         args.batch_parser.error(problem)
     try:
         cases = find_cases(args.folders)
-        if args.summary:
-            args.summary = os.path.abspath(args.summary)
-        progress = sys.stderr.isatty()
+        if not args.collect:
+            converter = find_converter(args.converter)
+            runner = Runner(converter, converter_version(converter), args.timeout)
+        summary = Summary(cases, args.summary and os.path.abspath(args.summary), sys.stderr.isatty())
+        stopped = 0
         if args.collect:
-            summary = Summary(cases, args.summary, progress)
             collect(cases, summary)
-            return summary.finish()
-        converter = find_converter(args.converter)
-        runner = Runner(converter, converter_version(converter), args.timeout)
-        summary = Summary(cases, args.summary, progress)
-        if args.slurm:
-            if not any(c.why is None for c in cases):
-                stopped = 0
-            else:
-                job, tasks, token = submit(cases, runner, args.chunk, args.partition, args.time)
-                print(f"submitted Slurm array job {job}: {tasks} task(s) for "
-                      f"{sum(c.why is None for c in cases)} case(s)", file=sys.stderr)
-                if args.no_wait:
-                    print(f"kaven-map batch --collect {' '.join(map(shlex.quote, args.folders))} "
-                          "writes the summary once it has ended")
-                    return 0
-                stopped = wait(job, cases, summary, token)
-        else:
+        elif not args.slurm:
             jobs = args.jobs or max(1, len(os.sched_getaffinity(0)) // 2)
             stopped = run_pool(cases, runner, jobs, summary)
+        elif any(c.why is None for c in cases):
+            job, tasks, token = submit(cases, runner, args.chunk, args.partition, args.time)
+            print(f"submitted Slurm array job {job}: {tasks} task(s) for "
+                  f"{sum(c.why is None for c in cases)} case(s)", file=sys.stderr)
+            if args.no_wait:
+                print(f"kaven-map batch --collect {' '.join(map(shlex.quote, args.folders))} "
+                      "writes the summary once it has ended")
+                return 0
+            stopped = wait(job, cases, summary, token)
         status = summary.finish()
         return 128 + stopped if stopped else status
     except BatchError as e:
