@@ -59,6 +59,7 @@ LOCKED = "a conversion is already running in this folder"
 # Slurm's default MaxArraySize of 1001.
 MAX_TASKS = 100
 POLL = 1.0  # s between two looks at squeue
+TABLE_MESSAGE = 90  # characters of a message in the table on stdout
 
 
 class BatchError(Exception):
@@ -409,6 +410,9 @@ def _cell(v) -> str:
 def table(rows) -> str:
     cols = ("folder", "status", "exit", "seconds", "frequency", "V0", "T", "message")
     cells = [list(cols)] + [[_cell(r[k]) for k in cols] for r in rows]
+    for c in cells[1:]:  # the whole message is in the summary file
+        if len(c[-1]) > TABLE_MESSAGE:
+            c[-1] = c[-1][:TABLE_MESSAGE - 4] + " ..."
     widths = [max(len(c[i]) for c in cells) for i in range(len(cols) - 1)]
     lines = ["  ".join(c.ljust(w) for c, w in zip(row, widths)) + "  " + row[-1] for row in cells]
     counts = {s: sum(r["status"] == s for r in rows) for s in STATUSES}
