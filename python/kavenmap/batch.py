@@ -267,12 +267,14 @@ class Runner:
         status, message, warnings = outcome(code, err.decode("latin-1"), timed_out)
         if self.stopping and status != "ok" and status != "warning":
             status = "not run"
-            message = ("the batch was stopped while this case ran; the converter ended "
-                       f"({message or 'no message'})")
+            message = ("the batch was stopped while this case ran; its conversion was ended "
+                       "(an earlier map is left as it was)")
         row.update(status=status, exit=code, message=message, seconds=round(seconds, 3))
         # A log that this run did not touch (a control file refused before
         # the log, the lock of another conversion) belongs to another run.
         if _stat_key(log_path) == log_before or LOCKED in message:
+            if code == 0:
+                row.update(status="failed", message="the converter ended normally without writing its log")
             return
         try:
             values = run_values(log_path)
@@ -565,15 +567,21 @@ def _read_result(folder):
         return None
 
 
-def _queued_tasks(job) -> set | None:
+def _queued_tasks(job, patience=60.0) -> set | None:
     """The array's tasks still pending or running, or None when Slurm has
-    forgotten the job (squeue refuses its id)."""
-    r = _slurm("squeue", "-h", "-r", "-j", job, "-o", "%K", check=False)
-    if r.returncode != 0:
+    forgotten the job (squeue refuses its id). A controller that does not
+    answer is asked again for `patience` seconds."""
+    end = time.monotonic() + patience
+    while True:
+        r = _slurm("squeue", "-h", "-r", "-j", job, "-o", "%K", check=False)
+        if r.returncode == 0:
+            return {ln.strip() for ln in r.stdout.splitlines() if ln.strip()}
         if "Invalid job id" in r.stderr:
             return None
-        raise BatchError(f"squeue failed (exit status {r.returncode}): {r.stderr.strip()}")
-    return {ln.strip() for ln in r.stdout.splitlines() if ln.strip()}
+        if time.monotonic() > end:
+            raise BatchError(f"squeue failed (exit status {r.returncode}): {r.stderr.strip()}; "
+                             f"the array job {job} goes on, and --collect writes the summary later")
+        time.sleep(POLL)
 
 
 def _ended_tasks(job) -> dict:

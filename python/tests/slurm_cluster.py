@@ -71,7 +71,8 @@ def slurm_cluster(timeout=60):
     host = socket.gethostname().split(".")[0]
     conf = os.path.join(d, "slurm.conf")
     with open(conf, "w") as f:
-        f.write(_config(d, host, os.cpu_count() or 1))
+        # Two CPUs at least: an array task asks for two.
+        f.write(_config(d, host, max(2, os.cpu_count() or 1)))
     env = {**os.environ, "SLURM_CONF": conf}
     env["PATH"] = env.get("PATH", "") + ":/usr/sbin:/sbin"
     daemons = []

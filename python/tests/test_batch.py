@@ -141,10 +141,10 @@ def test_interrupted_and_timed_out(tmp_path):
     """A Ctrl-C keeps the rows done and ends the conversions running; a
     conversion past its timeout is ended and recorded."""
     fake = tmp_path / "converter"
-    fake.write_text(f'#!/bin/sh\ncase "$PWD" in *slow*) echo $$ > started; exec sleep 60;; esac\n'
-                    f'exec "{CONVERTER}" "$@"\n')
+    fake.write_text(f'#!/bin/sh\ncase "$PWD" in *slow*) echo $$ > started; exec sleep 60;; '
+                    f'*quiet*) exit 0;; esac\nexec "{CONVERTER}" "$@"\n')
     fake.chmod(0o755)
-    names = ["a_fast", "b_fast", "slow1", "slow2", "slow3"]
+    names = ["a_fast", "b_fast", "slow1", "slow2", "slow3", "quiet"]
     for name in names:
         subprocess.run([GENERATOR, "--dir", tmp_path / name, *SMALL], check=True, capture_output=True)
     started = [tmp_path / n / "started" for n in ("slow1", "slow2")]
@@ -157,16 +157,17 @@ def test_interrupted_and_timed_out(tmp_path):
     p.send_signal(signal.SIGINT)
     assert p.wait(30) == 130
     rows = rows_of(tmp_path / "s.csv")
-    assert [rows[n]["status"] for n in names] == ["ok", "ok", "not run", "not run", "not run"]
+    assert [rows[n]["status"] for n in names] == ["ok", "ok"] + ["not run"] * 4
     assert "stopped while this case ran" in rows["slow1"]["message"]
     assert "stopped before this case" in rows["slow3"]["message"]
     for s in started:
         with pytest.raises(ProcessLookupError):
             os.kill(int(s.read_text()), 0)
 
-    r = subprocess.run([*argv[:4], "slow3", "--timeout", "0.3", "--converter", fake], cwd=tmp_path,
-                       capture_output=True, text=True, timeout=30)
+    r = subprocess.run([*argv[:4], "slow3", "quiet", "--timeout", "0.3", "--converter", fake],
+                       cwd=tmp_path, capture_output=True, text=True, timeout=30)
     assert r.returncode == 1 and r.stdout.splitlines()[1].split()[:3] == ["slow3", "timeout", "143"]
+    assert r.stdout.splitlines()[2].split()[:3] == ["quiet", "failed", "0"]  # no log, no map
     with pytest.raises(ProcessLookupError):
         os.kill(int((tmp_path / "slow3" / "started").read_text()), 0)
 
