@@ -32,21 +32,6 @@ from pathlib import Path
 from .reader import MapError, read_map
 from .runlog import CONTROL_NAME, LOG_NAME, LogError, run_values
 
-try:
-    from .analysis import beam_figures
-except ImportError:
-    # Until analysis provides the beam figures of a map: those of the on-axis
-    # Ez that `kaven-map report` computes, none for modes without it.
-    from .analysis import figures_of_merit, on_axis
-
-    def beam_figures(m, frequency) -> dict:
-        out = dict.fromkeys(("V0", "W", "T", "crest_phase", "kick", "kick_direction"))
-        ez = on_axis(m, "Ez")
-        if ez is not None:
-            f = figures_of_merit(m.z, ez, frequency)
-            out.update(V0=f["V0"], W=f["energy_gain_on_crest"], T=f["transit_time_factor"])
-        return out
-
 FIGURES = ("V0", "W", "T", "crest_phase", "kick", "kick_direction")
 COLUMNS = ("folder", "status", "exit", "message", "seconds", "map", "frequency", "max_E",
            "max_E_axis", "avg_rRL1", "sign_reversed") + FIGURES
@@ -60,6 +45,21 @@ LOCKED = "a conversion is already running in this folder"
 MAX_TASKS = 100
 POLL = 1.0  # s between two looks at squeue
 TABLE_MESSAGE = 90  # characters of a message in the table on stdout
+
+try:
+    from .analysis import beam_figures
+except ImportError:
+    # Until analysis provides the beam figures of a map: those of the on-axis
+    # Ez that `kaven-map report` computes, none for modes without it.
+    from .analysis import figures_of_merit, on_axis
+
+    def beam_figures(m, frequency) -> dict:
+        out = dict.fromkeys(FIGURES)
+        ez = on_axis(m, "Ez")
+        if ez is not None:
+            f = figures_of_merit(m.z, ez, frequency)
+            out.update(V0=f["V0"], W=f["energy_gain_on_crest"], T=f["transit_time_factor"])
+        return out
 
 
 class BatchError(Exception):
@@ -215,12 +215,14 @@ class Runner:
         self.stopping = False
         self._lock = threading.Lock()
         self._running = set()
+        self._ended = set()  # the conversions that stop() ended
 
     def stop(self, sig=signal.SIGTERM):
         with self._lock:
             self.stopping = True
             for p in self._running:
                 _signal_group(p, sig)
+                self._ended.add(p)
 
     def convert(self, case: Case) -> dict:
         row = dict.fromkeys(COLUMNS)
@@ -265,7 +267,7 @@ class Runner:
         # A converter ended by a signal shows as the shell shows it: 128 + signal.
         code = p.returncode if p.returncode >= 0 else 128 - p.returncode
         status, message, warnings = outcome(code, err.decode("latin-1"), timed_out)
-        if self.stopping and status != "ok" and status != "warning":
+        if p in self._ended and status not in ("ok", "warning"):
             status = "not run"
             message = ("the batch was stopped while this case ran; its conversion was ended "
                        "(an earlier map is left as it was)")
@@ -311,9 +313,11 @@ def write_record(map_path, runner: Runner, control: bytes, row: dict, warnings, 
     """eh_VRQ.#NN.json beside the map: which converter made it from which
     control file and exports, when, with what outcome and figures."""
     folder = os.path.dirname(map_path)
-    lines = control.decode("latin-1").splitlines()
+    lines = [ln.removesuffix("\r") for ln in control.decode("latin-1").split("\n")]
+    if lines[-1] == "":
+        lines.pop()
     # Lines 3 and 4 of the control file name the exports (first 200 characters).
-    names = [(lines[i][:200].rstrip() if len(lines) > i else "") for i in (2, 3)]
+    names = [(lines[i][:200].rstrip(" \t") if len(lines) > i else "") for i in (2, 3)]
     record = {
         "map": os.path.basename(map_path),
         "folder": folder,
@@ -353,15 +357,21 @@ class Summary:
         self.path = path
         self.progress = progress
         self._written = 0.0
+        self._dirty = False
         for i, c in enumerate(cases):
             if c.why is not None:
                 self.rows[i] = _not_run(c.folder, c.why)
         self.write()
 
-    def add(self, i, row, force=False):
+    def add(self, i, row):
         self.rows[i] = row
+        self._dirty = True
         self.show()
-        if force or time.monotonic() - self._written > 0.5:
+        self.tick()
+
+    def tick(self):
+        """Writes the rows added, unless the file was written in the last 0.5 s."""
+        if self._dirty and time.monotonic() - self._written > 0.5:
             self.write()
 
     def show(self):
@@ -373,6 +383,7 @@ class Summary:
 
     def write(self):
         self._written = time.monotonic()
+        self._dirty = False
         if not self.path:
             return
         rows = [r for r in self.rows if r is not None]
@@ -453,6 +464,7 @@ def run_pool(cases, runner: Runner, jobs: int, sink) -> int:
                 try:
                     i, row = done.get(timeout=0.5)
                 except queue.Empty:
+                    sink.tick()
                     continue
                 got.add(i)
                 sink.add(i, row)
@@ -655,6 +667,7 @@ def wait(job, cases, summary: Summary, token):
         try:
             while _queued_tasks(job):
                 collect(cases, summary, token, final=False)
+                summary.tick()
                 time.sleep(POLL)
         except (KeyboardInterrupt, Stopped) as e:
             stopped = getattr(e, "signum", signal.SIGINT)
@@ -681,6 +694,10 @@ def task_main() -> int:
         def add(i, row):
             _write_result(cases[i].path, row, token=config["token"], job=job, task=t,
                           state="done", output=_task_output(config["output"], job, t))
+
+        @staticmethod
+        def tick():
+            pass
 
     stopped = run_pool(cases, runner, 1, Results)
     return 128 + stopped if stopped else 0
