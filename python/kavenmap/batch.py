@@ -470,6 +470,7 @@ def run_pool(cases, runner: Runner, jobs: int, sink) -> int:
                 sink.add(i, row)
         except (KeyboardInterrupt, Stopped) as e:
             stopped = getattr(e, "signum", signal.SIGINT)
+            _stop_signals.ignore()  # a second Ctrl-C does not cut the ending short
             runner.stop()
             for t in workers:
                 t.join(10)
@@ -487,17 +488,26 @@ def run_pool(cases, runner: Runner, jobs: int, sink) -> int:
 
 
 class _stop_signals:
-    """SIGTERM and SIGHUP end a batch as Ctrl-C does, in the main thread."""
+    """SIGTERM and SIGHUP end a batch as Ctrl-C does, in the main thread;
+    ignore() holds all three off while the batch ends."""
+    SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
     def __enter__(self):
         self.old = {}
         if threading.current_thread() is threading.main_thread():
-            for s in (signal.SIGTERM, signal.SIGHUP):
-                self.old[s] = signal.signal(s, self._raise)
+            self.old = {s: signal.getsignal(s) for s in self.SIGNALS}
+            for s in self.SIGNALS[1:]:
+                signal.signal(s, self._raise)
 
     @staticmethod
     def _raise(signum, frame):
         raise Stopped(signum)
+
+    @classmethod
+    def ignore(cls):
+        if threading.current_thread() is threading.main_thread():
+            for s in cls.SIGNALS:
+                signal.signal(s, signal.SIG_IGN)
 
     def __exit__(self, *exc):
         for s, h in self.old.items():
@@ -671,6 +681,7 @@ def wait(job, cases, summary: Summary, token):
                 time.sleep(POLL)
         except (KeyboardInterrupt, Stopped) as e:
             stopped = getattr(e, "signum", signal.SIGINT)
+            _stop_signals.ignore()
             _slurm("scancel", job, check=False)
             deadline = time.monotonic() + 30
             while _queued_tasks(job) and time.monotonic() < deadline:
