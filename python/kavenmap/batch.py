@@ -422,6 +422,8 @@ def _cell(v) -> str:
 
 def table(rows) -> str:
     cols = ("folder", "status", "exit", "seconds", "frequency", "V0", "T", "message")
+    if any(r["kick"] is not None for r in rows):  # a dipole mode's transverse kick
+        cols = cols[:-1] + ("kick", "kick_direction", "message")
     cells = [list(cols)] + [[_cell(r[k]) for k in cols] for r in rows]
     for c in cells[1:]:  # the whole message is in the summary file
         if len(c[-1]) > TABLE_MESSAGE:
