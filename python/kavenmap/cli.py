@@ -197,7 +197,13 @@ def add_check(sub):
     s.set_defaults(run=cmd_check)
 
 
-SUBCOMMANDS = (add_info, add_diff, add_report, add_check, add_export)
+def add_batch(sub):
+    from . import batch
+    batch.add_arguments(sub.add_parser(
+        "batch", help="convert many case folders, here or as a Slurm array job, with one summary"))
+
+
+SUBCOMMANDS = (add_info, add_diff, add_report, add_check, add_export, add_batch)
 
 
 def parser() -> argparse.ArgumentParser:

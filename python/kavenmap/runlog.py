@@ -162,3 +162,28 @@ def run_mismatch(log: RunLog, m) -> list:
         out.append(f"the log's element length and aperture are {elen:.15g} and {aper:.15g} cm, "
                    f"the map's {m.elen:.15g} and {m.aper:.15g} cm")
     return out
+
+
+# The export's largest |E| and largest |Ez| on the axis, before Fnorm, in MV/m.
+MAXIMA = (("max_E", "Input Max E-field (MV/m)="), ("max_E_axis", "Input Max E-field on Axis (MV/m)="))
+
+
+def run_values(path) -> dict:
+    """What a campaign's summary takes from a run's log: the frequency (Hz),
+    the map's file name, the export's field maxima (MV/m), avg_rRL1 and the
+    field whose sign was reversed ('E', 'B' or None); None where the log
+    has no such line (a run that stopped before it)."""
+    log = read_log(path)
+    values = {"frequency": log.frequency, "map": log.map_name}
+    values.update(dict.fromkeys(name for name, _ in MAXIMA))
+    for line in Path(path).read_bytes().decode("latin-1").splitlines():
+        for name, text in MAXIMA:
+            words = line.strip()
+            if words.startswith(text):
+                try:
+                    values[name] = float(words[len(text):].split()[0])
+                except (ValueError, IndexError):
+                    raise LogError(f"{path}: cannot read {words!r}") from None
+    values["avg_rRL1"] = log.maxwell.get("avg_rRL1")
+    values["sign_reversed"] = log.sign_reversed
+    return values
