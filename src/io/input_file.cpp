@@ -17,8 +17,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "io/error.hpp"
+#include "io/large_block.hpp"
 #include "io/line_source.hpp"
 
 namespace wk {
@@ -108,24 +110,35 @@ std::size_t page_size() {
   return n;
 }
 
-// Room for the inflated text: anonymous memory, untouched pages costing
+// Room for the inflated text: anonymous memory in huge pages where the
+// kernel offers them (see io/large_block.hpp), untouched pages costing
 // nothing, grown by remapping when a stream inflates to more than expected.
 class OutRegion {
  public:
-  explicit OutRegion(std::size_t bytes) { grow_to(bytes); }
+  explicit OutRegion(std::size_t bytes) {
+    try {
+      n_ = large_block_bytes(bytes);
+      p_ = map_large_block(n_);
+    } catch (const std::bad_alloc&) {
+      p_ = nullptr;
+      n_ = 0;
+    }
+  }
   ~OutRegion() {
     if (p_ != nullptr) ::munmap(p_, n_);
   }
+  bool mapped() const { return p_ != nullptr; }
   char* data() const { return static_cast<char*>(p_); }
   std::size_t size() const { return n_; }
   bool grow_to(std::size_t bytes) {
-    bytes = (bytes + page_size() - 1) / page_size() * page_size();
-    if (bytes < page_size()) bytes = page_size();
-    void* q = p_ == nullptr ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                            : ::mremap(p_, n_, bytes, MREMAP_MAYMOVE);
+    bytes = large_block_bytes(bytes);
+    void* q = ::mremap(p_, n_, bytes, MREMAP_MAYMOVE);
     if (q == MAP_FAILED) return false;
     p_ = q;
     n_ = bytes;
+#ifdef MADV_HUGEPAGE
+    ::madvise(p_, n_, MADV_HUGEPAGE);
+#endif
     return true;
   }
   // Hands the mapping over to its new owner.
@@ -263,6 +276,7 @@ void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
   }
   if (expect > max_bytes) expect = max_bytes;
   OutRegion out(expect + 1);
+  if (!out.mapped()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
   // Room for output up to one byte past the limit: a text that fills it is
   // too big.
   const auto room = [&] { return std::min(out.size(), max_bytes + 1); };
@@ -334,7 +348,9 @@ void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
 void InputText::release_before(std::size_t offset) {
   if (region_ == nullptr) return;
   if (offset > size_) offset = size_;
-  const std::size_t end = offset / page_size() * page_size();
+  // Whole huge pages of an inflated text, so that none is split.
+  const std::size_t grain = compressed_ ? kHugePageBytes : page_size();
+  const std::size_t end = offset / grain * grain;
   if (end <= released_) return;
   ::madvise(static_cast<char*>(region_) + released_, end - released_, MADV_DONTNEED);
   released_ = end;

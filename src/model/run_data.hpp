@@ -16,25 +16,19 @@
 #include <utility>
 #include <vector>
 
+#include "io/large_block.hpp"
+
 namespace wk {
 
 // Largest grid of the KAVEN 3D field format: 25 x 25 x 8001 nodes.
 inline constexpr int kMaxNxy = 25;
 inline constexpr int kMaxNz = 8001;
 
-// Blocks of at least this size are mapped on their own, aligned to 2 MiB and
-// offered to the kernel for transparent huge pages: the first touch of a
-// field array then costs one page fault per 2 MiB instead of one per 4 KiB
-// (the full grid of the largest case is 240 MB). Where the kernel gives no
-// huge pages the mapping behaves like any other.
-inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-void* map_large_block(std::size_t bytes);
-void unmap_large_block(void* p, std::size_t bytes) noexcept;
-
 // An allocator whose vectors leave new elements unset when no value is
 // given (resize(n) without a value): for arrays that the code filling them
 // writes whole, so that their memory is touched once, by that code, instead
-// of being zeroed first. Large blocks come from map_large_block.
+// of being zeroed first. Large blocks come from map_large_block (see
+// io/large_block.hpp).
 template <class T>
 struct UnsetAllocator : std::allocator<T> {
   template <class U>

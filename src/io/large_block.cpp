@@ -1,17 +1,16 @@
-#include "model/run_data.hpp"
+#include "io/large_block.hpp"
 
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <new>
 
 namespace wk {
 
-namespace {
-std::size_t huge_rounded(std::size_t bytes) { return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1); }
-}  // namespace
+std::size_t large_block_bytes(std::size_t bytes) { return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1); }
 
 void* map_large_block(std::size_t bytes) {
-  const std::size_t size = huge_rounded(bytes);
+  const std::size_t size = large_block_bytes(bytes);
   // Map one huge page more than needed and trim both ends, so that the block
   // starts on a 2 MiB boundary, where the kernel can back it with huge pages.
   const std::size_t span = size + kHugePageBytes;
@@ -29,6 +28,6 @@ void* map_large_block(std::size_t bytes) {
   return block;
 }
 
-void unmap_large_block(void* p, std::size_t bytes) noexcept { munmap(p, huge_rounded(bytes)); }
+void unmap_large_block(void* p, std::size_t bytes) noexcept { munmap(p, large_block_bytes(bytes)); }
 
 }  // namespace wk
