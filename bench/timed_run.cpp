@@ -1,7 +1,7 @@
 // Runs one program and reports its wall time, CPU time and peak resident
 // memory, and how busy the rest of the machine was meanwhile, for the
 // benchmark script (no /usr/bin/time needed).
-// Usage: bench_timed_run DIR PROGRAM [ARGS...]
+// Usage: bench_timed_run [--no-thp] DIR PROGRAM [ARGS...]
 //   runs PROGRAM in the folder DIR with its output discarded, and prints
 //   "<wall s> <peak resident KiB> <exit status> <CPU s> <other CPU s>
 //   <page faults>" on one line: CPU is the user and system time of the
@@ -9,13 +9,17 @@
 //   machine spent on its cores during the run (from /proc/stat; -1 where it
 //   cannot be read), page faults the minor and major faults of the program
 //   (each first touch of a fresh page is one: a count that, unlike the time
-//   a fault costs, does not depend on the machine).
+//   a fault costs, does not depend on the machine). With --no-thp the
+//   program gets no transparent huge pages, as on a machine whose THP
+//   setting is "never".
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -39,8 +43,13 @@ double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 *
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool no_thp = argc > 1 && std::strcmp(argv[1], "--no-thp") == 0;
+  if (no_thp) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_timed_run DIR PROGRAM [ARGS...]\n");
+    std::fprintf(stderr, "usage: bench_timed_run [--no-thp] DIR PROGRAM [ARGS...]\n");
     return 2;
   }
   const double busy0 = busy_seconds();
@@ -60,6 +69,11 @@ int main(int argc, char** argv) {
     if (null >= 0) {
       dup2(null, 1);
       close(null);
+    }
+    // Inherited across exec: the program's mappings get no huge pages.
+    if (no_thp && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
+      std::perror("bench_timed_run: prctl");
+      _exit(127);
     }
     execvp(argv[2], argv + 2);
     std::perror("bench_timed_run: exec");
