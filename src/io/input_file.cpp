@@ -110,18 +110,26 @@ std::size_t page_size() {
   return n;
 }
 
-// Room for the inflated text: anonymous memory in huge pages where the
-// kernel offers them (see io/large_block.hpp), untouched pages costing
-// nothing, grown by remapping when a stream inflates to more than expected.
+std::size_t page_rounded(std::size_t bytes) { return (bytes + page_size() - 1) / page_size() * page_size(); }
+
+// Room for the inflated text: anonymous memory, untouched pages costing
+// nothing, in huge pages where the kernel offers them when it is large (see
+// io/large_block.hpp), grown by remapping when a stream inflates to more
+// than expected.
 class OutRegion {
  public:
   explicit OutRegion(std::size_t bytes) {
+    if (bytes < kHugePageBytes) {
+      n_ = page_rounded(bytes);
+      p_ = ::mmap(nullptr, n_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p_ == MAP_FAILED) p_ = nullptr;
+      return;
+    }
     try {
       n_ = large_block_bytes(bytes);
       p_ = map_large_block(n_);
     } catch (const std::bad_alloc&) {
       p_ = nullptr;
-      n_ = 0;
     }
   }
   ~OutRegion() {
@@ -131,13 +139,13 @@ class OutRegion {
   char* data() const { return static_cast<char*>(p_); }
   std::size_t size() const { return n_; }
   bool grow_to(std::size_t bytes) {
-    bytes = large_block_bytes(bytes);
+    bytes = bytes < kHugePageBytes ? page_rounded(bytes) : large_block_bytes(bytes);
     void* q = ::mremap(p_, n_, bytes, MREMAP_MAYMOVE);
     if (q == MAP_FAILED) return false;
     p_ = q;
     n_ = bytes;
 #ifdef MADV_HUGEPAGE
-    ::madvise(p_, n_, MADV_HUGEPAGE);
+    if (n_ >= kHugePageBytes) ::madvise(p_, n_, MADV_HUGEPAGE);
 #endif
     return true;
   }
@@ -349,7 +357,7 @@ void InputText::release_before(std::size_t offset) {
   if (region_ == nullptr) return;
   if (offset > size_) offset = size_;
   // Whole huge pages of an inflated text, so that none is split.
-  const std::size_t grain = compressed_ ? kHugePageBytes : page_size();
+  const std::size_t grain = compressed_ && region_bytes_ >= kHugePageBytes ? kHugePageBytes : page_size();
   const std::size_t end = offset / grain * grain;
   if (end <= released_) return;
   ::madvise(static_cast<char*>(region_) + released_, end - released_, MADV_DONTNEED);
