@@ -73,6 +73,22 @@ TEST(InputText, GzipThatUnpacksBeyondItsLimitIsAFileError) {
   }
 }
 
+// A text of several MiB whose last member's size (in the trailer) is a
+// tenth of it: the room grows from small pages into huge ones, and what is
+// read after a release is intact.
+TEST(InputText, LargeGzipTextGrowsIntoHugePagesAndReadsAfterARelease) {
+  std::string text(5 << 20, ' ');
+  for (std::size_t i = 0; i < text.size(); i += 61) text[i] = static_cast<char>('0' + i % 10);
+  const std::size_t cut = text.size() / 10 * 9;
+  test::TempDir dir;
+  test::write_file(dir / "e.txt", test::gzip_bytes(text.substr(0, cut)) + test::gzip_bytes(text.substr(cut)));
+  InputText in(2, (dir / "e.txt").string());
+  ASSERT_EQ(in.text(), text);
+  const std::size_t from = (3 << 20) + 12345;
+  in.release_before(from);
+  EXPECT_EQ(in.text().substr(from), text.substr(from));
+}
+
 TEST(InputText, FolderAndMissingFile) {
   test::TempDir dir;
   EXPECT_RUN_ERROR(InputText(2, dir.path().string()), kExitFileError, "is a folder, not a file");
