@@ -123,10 +123,13 @@ void check_full_grid(const wk::RunData& d) {
   check_axis(d.Xi, d.Nix, wk::kMaxNxy);
   check_axis(d.Yi, d.Niy, wk::kMaxNxy);
   check_axis(d.Zi, d.Niz, wk::kMaxNz);
-  for (const wk::FieldArray* f : {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz}) {
-    require(f->nx() == d.Nix && f->ny() == d.Niy && f->nz() == d.Niz);
-    for (std::size_t n = 0; n < f->size(); ++n) require(std::isfinite(f->data()[n]));
-  }
+  const int nodes[3] = {d.Nix, d.Niy, d.Niz};
+  for (int a = 0; a < 3; ++a) require(d.full_map.at[a].size() == static_cast<std::size_t>(nodes[a]) + 1);
+  const wk::FullGrid full(d);
+  for (int c = 0; c < 6; ++c)
+    for (int k = 1; k <= d.Niz; ++k)
+      for (int j = 1; j <= d.Niy; ++j)
+        for (int i = 1; i <= d.Nix; ++i) require(std::isfinite(full(c, i, j, k)));
 }
 
 }  // namespace

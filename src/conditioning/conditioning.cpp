@@ -46,11 +46,12 @@ bool scale_nodes(FieldArray& a, F f) {
 
 // Refuses the first node, in x-fastest order, whose value of component
 // `name` is not sound after normalisation.
-[[noreturn]] void refuse_overflow(const RunData& d, const FieldArray& a, const char* name, const char* unit) {
-  for (int k = 1; k <= a.nz(); ++k) {
-    for (int j = 1; j <= a.ny(); ++j) {
-      for (int i = 1; i <= a.nx(); ++i) {
-        const double v = a(i, j, k);
+[[noreturn]] void refuse_overflow(const RunData& d, int c, const char* name, const char* unit) {
+  const FullGrid full(d);
+  for (int k = 1; k <= d.Niz; ++k) {
+    for (int j = 1; j <= d.Niy; ++j) {
+      for (int i = 1; i <= d.Nix; ++i) {
+        const double v = full(c, i, j, k);
         if (std::fabs(v) <= kLargestField) continue;
         refuse(std::string(name) + " at the full-grid node (" + std::to_string(i) + ", " + std::to_string(j) + ", " +
                std::to_string(k) + "), at (" + message_number(d.Xi(i)) + ", " + message_number(d.Yi(j)) + ", " +
@@ -84,7 +85,8 @@ void normalise_fields(RunData& d, ListWriter& log) {
   log.record(" Renomalized using Fnorm= ", d.Fnorm);
   log.record(kLogSeparator);
 
-  // E: V/m -> V/cm; H (A/m) -> B (gauss) through mu1 in Gs*m/A. A value
+  // E: V/m -> V/cm; H (A/m) -> B (gauss) through mu1 in Gs*m/A, on the
+  // stored nodes (a mirrored node is a stored one with a sign). A value
   // that overflows here (Fnorm times a huge export value) is refused.
   const double Fnorm = d.Fnorm, mu1 = d.mu1;
   FieldArray* const field[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
@@ -99,7 +101,7 @@ void normalise_fields(RunData& d, ListWriter& log) {
     }
   });
   for (int c = 0; c < 6; ++c) {
-    if (!sound[c]) refuse_overflow(d, *field[c], name[c], c < 3 ? "V/cm" : "gauss");
+    if (!sound[c]) refuse_overflow(d, c, name[c], c < 3 ? "V/cm" : "gauss");
   }
 }
 

@@ -32,25 +32,6 @@ namespace wk::conditioning_detail {
 
 namespace {
 
-// The full-grid field as the check reads it: the one place here that knows
-// how a node's six values are stored.
-struct GridField {
-  const double *Ex, *Ey, *Ez, *Bx, *By, *Bz;
-  std::ptrdiff_t sy, sz;  // strides of y and z (x: 1)
-
-  explicit GridField(const RunData& d)
-      : Ex(d.Ex.data()),
-        Ey(d.Ey.data()),
-        Ez(d.Ez.data()),
-        Bx(d.Bx.data()),
-        By(d.By.data()),
-        Bz(d.Bz.data()),
-        sy(d.Nix),
-        sz(static_cast<std::ptrdiff_t>(d.Nix) * d.Niy) {}
-  // Offset of node (i, j, k), 1-based.
-  std::ptrdiff_t node(int i, int j, int k) const { return (i - 1) + (j - 1) * sy + (k - 1) * sz; }
-};
-
 // One axis of the differences: the reach m and 1 / (u(k + m) - u(k - m)) at
 // index k for the interior nodes k = m + 1 .. n - m.
 struct Differences {
@@ -80,36 +61,40 @@ struct Sums {
   std::int64_t nodes = 0;
 };
 
-// The sums over the z planes k_first .. k_last: the maxima over every node
-// of these planes, the products over their interior nodes.
-void add_planes(const RunData& d, const GridField& g, const Differences (&diff)[3], double w, int k_first,
+// The products over the interior nodes of the z planes k_first .. k_last.
+void add_planes(const RunData& d, const FullGrid& g, const Differences (&diff)[3], double w, int k_first,
                 int k_last, Sums& s) {
   const int nx = d.Nix, ny = d.Niy, nz = d.Niz;
   const int mx = diff[0].m, my = diff[1].m, mz = diff[2].m;
-  const std::ptrdiff_t sx = mx, sy = my * g.sy, sz = mz * g.sz;
+  enum { Ex, Ey, Ez, Bx, By, Bz };
   for (int k = k_first; k <= k_last; ++k) {
     const bool interior_k = k > mz && k <= nz - mz;
     const double iz = interior_k ? diff[2].inv[static_cast<std::size_t>(k)] : 0;
     for (int j = 1; j <= ny; ++j) {
-      const std::ptrdiff_t row = g.node(1, j, k);
-      for (int i = 0; i < nx; ++i) {
-        const std::ptrdiff_t n = row + i;
-        s.E_max = std::max({s.E_max, std::fabs(g.Ex[n]), std::fabs(g.Ey[n]), std::fabs(g.Ez[n])});
-        s.B_max = std::max({s.B_max, std::fabs(g.Bx[n]), std::fabs(g.By[n]), std::fabs(g.Bz[n])});
-      }
       if (!interior_k || j <= my || j > ny - my) continue;
       const double iy = diff[1].inv[static_cast<std::size_t>(j)];
+      // The rows of the node, and those my nodes before and after along y,
+      // mz along z.
+      const FullGrid::Row ey = g.row(Ey, j, k), ez = g.row(Ez, j, k);
+      const FullGrid::Row bxr = g.row(Bx, j, k), byr = g.row(By, j, k), bzr = g.row(Bz, j, k);
+      const FullGrid::Row ex_yp = g.row(Ex, j + my, k), ex_ym = g.row(Ex, j - my, k);
+      const FullGrid::Row ez_yp = g.row(Ez, j + my, k), ez_ym = g.row(Ez, j - my, k);
+      const FullGrid::Row ex_zp = g.row(Ex, j, k + mz), ex_zm = g.row(Ex, j, k - mz);
+      const FullGrid::Row ey_zp = g.row(Ey, j, k + mz), ey_zm = g.row(Ey, j, k - mz);
+      double ab = s.ab, aa = s.aa, bb = s.bb;
       for (int i = mx + 1; i <= nx - mx; ++i) {
-        const std::ptrdiff_t n = row + (i - 1);
         const double ix = diff[0].inv[static_cast<std::size_t>(i)];
-        const double ax = (g.Ez[n + sy] - g.Ez[n - sy]) * iy - (g.Ey[n + sz] - g.Ey[n - sz]) * iz;
-        const double ay = (g.Ex[n + sz] - g.Ex[n - sz]) * iz - (g.Ez[n + sx] - g.Ez[n - sx]) * ix;
-        const double az = (g.Ey[n + sx] - g.Ey[n - sx]) * ix - (g.Ex[n + sy] - g.Ex[n - sy]) * iy;
-        const double bx = w * g.Bx[n], by = w * g.By[n], bz = w * g.Bz[n];
-        s.ab += ax * bx + ay * by + az * bz;
-        s.aa += ax * ax + ay * ay + az * az;
-        s.bb += bx * bx + by * by + bz * bz;
+        const double ax = (ez_yp[i] - ez_ym[i]) * iy - (ey_zp[i] - ey_zm[i]) * iz;
+        const double ay = (ex_zp[i] - ex_zm[i]) * iz - (ez[i + mx] - ez[i - mx]) * ix;
+        const double az = (ey[i + mx] - ey[i - mx]) * ix - (ex_yp[i] - ex_ym[i]) * iy;
+        const double bx = w * bxr[i], by = w * byr[i], bz = w * bzr[i];
+        ab += ax * bx + ay * by + az * bz;
+        aa += ax * ax + ay * ay + az * az;
+        bb += bx * bx + by * by + bz * bz;
       }
+      s.ab = ab;
+      s.aa = aa;
+      s.bb = bb;
       s.nodes += std::max(0, nx - 2 * mx);
     }
   }
@@ -118,7 +103,7 @@ void add_planes(const RunData& d, const GridField& g, const Differences (&diff)[
 }  // namespace
 
 RunData::Faraday check_faraday(const RunData& d) {
-  const GridField g(d);
+  const FullGrid g(d);
   const double largest_step = std::max({mean_step(d.Xi, d.Nix), mean_step(d.Yi, d.Niy), mean_step(d.Zi, d.Niz)});
   const Differences diff[3] = {differences(d.Xi, d.Nix, largest_step), differences(d.Yi, d.Niy, largest_step),
                                differences(d.Zi, d.Niz, largest_step)};
@@ -131,6 +116,13 @@ RunData::Faraday check_faraday(const RunData& d) {
                             static_cast<std::size_t>(std::max(d.Niz, 0));
   on_two_threads(nodes, [&](int p) {
     add_planes(d, g, diff, w, p == 0 ? 1 : middle + 1, p == 0 ? middle : d.Niz, part[p]);
+    // The largest component of E (p = 0) or B (p = 1) from the stored
+    // values: every full-grid value is a stored one up to its sign.
+    double& largest = p == 0 ? part[p].E_max : part[p].B_max;
+    for (int c = 3 * p; c < 3 * p + 3; ++c) {
+      const double* v = d.stored(c).data();
+      for (std::size_t n = 0, size = d.stored(c).size(); n < size; ++n) largest = std::max(largest, std::fabs(v[n]));
+    }
   });
 
   RunData::Faraday f;

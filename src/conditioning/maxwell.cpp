@@ -71,8 +71,8 @@ struct CircleStencils {
 CircleStencils circle_stencils(const RunData& d, const Circle& circle, double r) {
   CircleStencils s;
   for (std::size_t n = 0; n < kCirclePoints; ++n) {
-    s.x[n] = axis_stencil(d.Xi, d.Nix, r * circle.cosphi[n]);
-    s.y[n] = axis_stencil(d.Yi, d.Niy, r * circle.sinphi[n]);
+    s.x[n] = axis_stencil(d, 0, r * circle.cosphi[n]);
+    s.y[n] = axis_stencil(d, 1, r * circle.sinphi[n]);
   }
   return s;
 }
@@ -91,14 +91,14 @@ void slice_currents(const RunData& d, const Circle& circle, int first, int strid
   PointStencil w;
   for (int iz = first; iz <= d.Niz - 1; iz += stride) {
     const double zz = d.Zi(iz);
-    const AxisStencil sz = axis_stencil(d.Zi, d.Niz, zz);
+    const AxisStencil sz = axis_stencil(d, 2, zz);
     double S = 0;
     for (std::size_t n = 0; n < kCirclePoints; ++n) {
       // Only Bx and By of the point are needed: B is 0 outside the grid.
       double Bx = 0, By = 0;
-      if (point_stencil(d, points.x[n], points.y[n], sz, w)) {
-        Bx = stencil_value(d.Bx.data(), w);
-        By = stencil_value(d.By.data(), w);
+      if (point_stencil(points.x[n], points.y[n], sz, w)) {
+        Bx = stencil_value(d, 3, w);
+        By = stencil_value(d, 4, w);
       }
       const double Bphi = circle.cosphi[n] * By - circle.sinphi[n] * Bx;
       S = S + Bphi * circle.dphi;

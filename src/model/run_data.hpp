@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "io/large_block.hpp"
+#include "model/symmetry_keys.hpp"
 
 namespace wk {
 
@@ -117,6 +118,19 @@ class FieldArray {
   Values v_;
 };
 
+// How the full grid is stored. A mirrored axis keeps only its exported
+// nodes: every full-grid node is a stored node, and each component's value
+// there is the stored value or its negative (model/symmetry_keys.hpp).
+// Without a mirrored axis the stored arrays are the full grid.
+struct FullGridMap {
+  // Per axis (x, y, z) and full-grid node n (1-based; slot 0 unused): the
+  // offset of its stored node along the axis in the stored arrays (the
+  // 0-based stored node times the axis's stride), and per component c
+  // (Ex, Ey, Ez, Bx, By, Bz) the factor +1 or -1 of its value.
+  std::vector<std::ptrdiff_t> at[3];
+  std::vector<double> sign[3][6];
+};
+
 // Node coordinates of one grid axis, 1-based.
 class NodeArray {
  public:
@@ -177,8 +191,11 @@ struct RunData {
   // a real-only export, imaginary parts otherwise.
   FieldArray Exi, Eyi, Ezi, Hxi, Hyi, Hzi;
 
-  // Full-grid arrays and node coordinates.
+  // The full-grid field as stored (the exported nodes of a mirrored axis
+  // only; read it through FullGrid), its map, and the full grid's node
+  // coordinates.
   FieldArray Ex, Ey, Ez, Bx, By, Bz;
+  FullGridMap full_map;
   NodeArray Xi, Yi, Zi;
 
   // --- Output grid --------------------------------------------------------
@@ -212,6 +229,68 @@ struct RunData {
   // (the log keeps its documented lines); main prints each on stderr as
   // "wavecalc_to_kaven: warning: ..." when the run ends normally.
   std::vector<std::string> warnings;
+
+  // Component c (0..5) of the stored full-grid field: Ex, Ey, Ez, Bx, By, Bz.
+  FieldArray& stored(int c) {
+    FieldArray* const f[6] = {&Ex, &Ey, &Ez, &Bx, &By, &Bz};
+    return *f[c];
+  }
+  const FieldArray& stored(int c) const { return const_cast<RunData&>(*this).stored(c); }
+};
+
+// Sets d.full_map for stored arrays of nx x ny x nz nodes (stored[a]) and
+// the symmetry keys keys[a] of the axes x, y, z: a mirrored axis (key 1 or
+// 2) of n stored nodes has 2n - 1 full-grid nodes, the plane's node once.
+inline void map_full_grid(RunData& d, const int (&keys)[3], const int (&stored)[3]) {
+  std::ptrdiff_t stride = 1;
+  for (int a = 0; a < 3; ++a) {
+    const int n = stored[a];
+    const int m = keys[a] != 0 ? 2 * n - 1 : n;
+    d.full_map.at[a].assign(static_cast<std::size_t>(m) + 1, 0);
+    for (int c = 0; c < 6; ++c) d.full_map.sign[a][c].assign(static_cast<std::size_t>(m) + 1, 1.0);
+    for (int f = 1; f <= m; ++f) {
+      // Full nodes 1 .. n - 1 mirror the stored nodes n - 1 .. 1 (0-based).
+      const int source = keys[a] != 0 ? (f > n ? f - n : n - f) : f - 1;
+      d.full_map.at[a][static_cast<std::size_t>(f)] = source * stride;
+      for (int c = 0; c < 6; ++c)
+        if (keys[a] != 0 && f < n && key_flips(keys[a], a, c)) d.full_map.sign[a][c][static_cast<std::size_t>(f)] = -1.0;
+    }
+    stride *= n;
+  }
+}
+
+// The full-grid field as the phases read it: component c (0..5: Ex, Ey,
+// Ez, Bx, By, Bz) at the full-grid node (i, j, k), 1-based, through
+// d.full_map. A value is its stored copy times +1 or -1, so it is exact.
+class FullGrid {
+ public:
+  explicit FullGrid(const RunData& d) {
+    for (int a = 0; a < 3; ++a) {
+      at_[a] = d.full_map.at[a].data();
+      for (int c = 0; c < 6; ++c) sign_[a][c] = d.full_map.sign[a][c].data();
+    }
+    for (int c = 0; c < 6; ++c) data_[c] = d.stored(c).data();
+  }
+
+  // The x row of component c at the full-grid y and z nodes j and k:
+  // row[i] is the value at node (i, j, k).
+  struct Row {
+    const double* values;  // the stored row
+    const std::ptrdiff_t* at;
+    const double* sign;  // of x
+    double sign_yz;
+    double operator[](int i) const { return sign_yz * sign[i] * values[at[i]]; }
+  };
+  Row row(int c, int j, int k) const {
+    return {data_[c] + at_[1][j] + at_[2][k], at_[0], sign_[0][c], sign_[1][c][j] * sign_[2][c][k]};
+  }
+
+  double operator()(int c, int i, int j, int k) const { return row(c, j, k)[i]; }
+
+ private:
+  const double* data_[6];
+  const std::ptrdiff_t* at_[3];
+  const double* sign_[3][6];
 };
 
 }  // namespace wk

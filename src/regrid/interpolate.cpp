@@ -1,6 +1,8 @@
 // EB3D_APPR: second-order interpolation of the full-grid field at one point.
 #include "regrid/regrid.hpp"
 
+#include <cstddef>
+
 namespace wk {
 
 namespace {
@@ -18,7 +20,9 @@ int centre_node(double u, double step, int n) {
 
 }  // namespace
 
-AxisStencil axis_stencil(const NodeArray& nodes, int n, double u) {
+AxisStencil axis_stencil(const RunData& d, int a, double u) {
+  const NodeArray& nodes = a == 0 ? d.Xi : a == 1 ? d.Yi : d.Zi;
+  const int n = a == 0 ? d.Nix : a == 1 ? d.Niy : d.Niz;
   AxisStencil s;
   // No stencil fits an axis of fewer than 3 nodes; a NaN coordinate is outside.
   if (n < 3 || !(nodes(1) <= u && u <= nodes(n))) return s;
@@ -30,6 +34,11 @@ AxisStencil axis_stencil(const NodeArray& nodes, int n, double u) {
   s.pp = s.p * s.p;
   s.wp = (s.p + s.pp) / 2;
   s.wm = (s.pp - s.p) / 2;
+  for (int t = 0; t < 3; ++t) {
+    const auto node = static_cast<std::size_t>(i - 1 + t);  // 1-based: i - 1, i, i + 1
+    s.at[t] = d.full_map.at[a][node];
+    for (int c = 0; c < 6; ++c) s.sign[c][t] = d.full_map.sign[a][c][node];
+  }
   return s;
 }
 
@@ -37,16 +46,11 @@ void EB3D_APPR(const RunData& d, double x, double y, double z, double E[3], doub
   E[0] = E[1] = E[2] = 0;
   B[0] = B[1] = B[2] = 0;
   // Inside with the limits included; no extrapolation, no use of symmetry.
+  const AxisStencil sx = axis_stencil(d, 0, x), sy = axis_stencil(d, 1, y), sz = axis_stencil(d, 2, z);
   PointStencil s;
-  if (!point_stencil(d, axis_stencil(d.Xi, d.Nix, x), axis_stencil(d.Yi, d.Niy, y), axis_stencil(d.Zi, d.Niz, z), s)) {
-    return;
-  }
-  E[0] = stencil_value(d.Ex.data(), s);
-  E[1] = stencil_value(d.Ey.data(), s);
-  E[2] = stencil_value(d.Ez.data(), s);
-  B[0] = stencil_value(d.Bx.data(), s);
-  B[1] = stencil_value(d.By.data(), s);
-  B[2] = stencil_value(d.Bz.data(), s);
+  if (!point_stencil(sx, sy, sz, s)) return;
+  for (int c = 0; c < 3; ++c) E[c] = stencil_value(d, c, s);
+  for (int c = 0; c < 3; ++c) B[c] = stencil_value(d, 3 + c, s);
 }
 
 }  // namespace wk

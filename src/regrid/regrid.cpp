@@ -94,14 +94,17 @@ OutputStencils output_stencils(const RunData& d) {
   // Offsets of the output grid against the full grid, cm (none).
   const double x_off = 0.0, y_off = 0.0, z_off = 0.0;
   OutputStencils s;
+  s.x.reserve(static_cast<std::size_t>(d.Nox));
+  s.y.reserve(static_cast<std::size_t>(d.Noy));
+  s.z.reserve(static_cast<std::size_t>(d.Noz));
   for (int i = 1; i <= d.Nox; ++i) {
-    s.x.push_back(axis_stencil(d.Xi, d.Nix, onto_boundary(d.Xi, d.Nix, x_off + d.Xo(i))));
+    s.x.push_back(axis_stencil(d, 0, onto_boundary(d.Xi, d.Nix, x_off + d.Xo(i))));
   }
   for (int j = 1; j <= d.Noy; ++j) {
-    s.y.push_back(axis_stencil(d.Yi, d.Niy, onto_boundary(d.Yi, d.Niy, y_off + d.Yo(j))));
+    s.y.push_back(axis_stencil(d, 1, onto_boundary(d.Yi, d.Niy, y_off + d.Yo(j))));
   }
   for (int k = 1; k <= d.Noz; ++k) {
-    s.z.push_back(axis_stencil(d.Zi, d.Niz, onto_boundary(d.Zi, d.Niz, z_off + d.Zo(k))));
+    s.z.push_back(axis_stencil(d, 2, onto_boundary(d.Zi, d.Niz, z_off + d.Zo(k))));
   }
   s.x_runs = node_runs(s.x);
   s.y_runs = node_runs(s.y);
@@ -145,7 +148,7 @@ inline Pair pair_sum(const PairTerms& p, const PointStencil& s) {
 // (about 4 x 4 on the largest grid) share the stencil terms, which are
 // formed once for them.
 void interpolate_slices(const RunData& d, const OutputStencils& st, int k_begin, int k_end, double* const out[6]) {
-  const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};
+  const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};  // as stored
   const std::size_t nx = static_cast<std::size_t>(d.Nox);
   const std::size_t slice = nx * static_cast<std::size_t>(d.Noy);
   PointStencil w;
@@ -157,10 +160,9 @@ void interpolate_slices(const RunData& d, const OutputStencils& st, int k_begin,
       for (const NodeRun& rx : st.x_runs) {
         const bool inside = sz.inside && ry.inside && rx.inside;
         if (inside) {
-          point_stencil(d, st.x[static_cast<std::size_t>(rx.first)], st.y[static_cast<std::size_t>(ry.first)], sz, w);
+          point_stencil(st.x[static_cast<std::size_t>(rx.first)], st.y[static_cast<std::size_t>(ry.first)], sz, w);
           for (int p = 0; p < 3; ++p) {
-            pairs[p] = pair_terms(stencil_terms(full[2 * p], w.centre, w.sy, w.sz),
-                                  stencil_terms(full[2 * p + 1], w.centre, w.sy, w.sz));
+            pairs[p] = pair_terms(stencil_terms(full[2 * p], 2 * p, w), stencil_terms(full[2 * p + 1], 2 * p + 1, w));
           }
         }
         for (int j = ry.first; j < ry.last; ++j) {
@@ -170,7 +172,7 @@ void interpolate_slices(const RunData& d, const OutputStencils& st, int k_begin,
               for (int c = 0; c < 6; ++c) out[c][at] = 0;
               continue;
             }
-            point_stencil(d, st.x[static_cast<std::size_t>(i)], st.y[static_cast<std::size_t>(j)], sz, w);
+            point_stencil(st.x[static_cast<std::size_t>(i)], st.y[static_cast<std::size_t>(j)], sz, w);
             for (int p = 0; p < 3; ++p) {
               const Pair v = pair_sum(pairs[p], w);
               out[2 * p][at] = v[0];

@@ -28,28 +28,31 @@ struct AxisStencil {
   double p = 0;               // offset from the centre node, in grid steps
   double pp = 0;              // p * p
   double wp = 0, wm = 0;      // weights of the upper and lower neighbour: (p + pp)/2, (pp - p)/2
+  // The lower neighbour, the centre and the upper neighbour (0, 1, 2) as
+  // stored: offset along the axis in the stored arrays, and the factor +1
+  // or -1 of each component there (d.full_map).
+  std::ptrdiff_t at[3] = {0, 0, 0};
+  double sign[6][3] = {};
 };
 
-// The stencil of coordinate u (cm) on the full-grid axis with the n nodes
-// `nodes` (Xi, Yi or Zi).
-AxisStencil axis_stencil(const NodeArray& nodes, int n, double u);
+// The stencil of coordinate u (cm) on axis a (0, 1, 2: x, y, z) of d's
+// full grid.
+AxisStencil axis_stencil(const RunData& d, int a, double u);
 
-// The weights of one point: the centre node's offset in the full-grid arrays
-// and the 10 weights of its 19 nodes.
+// The weights of one point: its three axis stencils and the 10 weights of
+// its 19 nodes.
 struct PointStencil {
-  std::ptrdiff_t centre = 0;
-  std::ptrdiff_t sy = 0, sz = 0;  // array strides of y and z (x: 1)
+  const AxisStencil *x = nullptr, *y = nullptr, *z = nullptr;
   double w0 = 0, wxp = 0, wxm = 0, wyp = 0, wym = 0, wzp = 0, wzm = 0, wxy = 0, wxz = 0, wyz = 0;
 };
 
-// The stencil of the point of three axis stencils of d's full grid; false
-// (every component 0) when the point lies outside it.
-inline bool point_stencil(const RunData& d, const AxisStencil& x, const AxisStencil& y, const AxisStencil& z,
-                          PointStencil& s) {
+// The stencil of the point of three axis stencils of d's full grid, which
+// must outlive it; false (every component 0) when the point lies outside it.
+inline bool point_stencil(const AxisStencil& x, const AxisStencil& y, const AxisStencil& z, PointStencil& s) {
   if (!(x.inside && y.inside && z.inside)) return false;
-  s.sy = d.Nix;
-  s.sz = static_cast<std::ptrdiff_t>(d.Nix) * d.Niy;
-  s.centre = x.centre + y.centre * s.sy + z.centre * s.sz;
+  s.x = &x;
+  s.y = &y;
+  s.z = &z;
   s.w0 = 1 - x.pp - y.pp - z.pp;
   s.wxp = x.wp;
   s.wxm = x.wm;
@@ -71,21 +74,24 @@ struct StencilTerms {
   double exy, exz, eyz;                     // the edge differences of the three planes
 };
 
-// The terms of component array F around the node at offset `centre`, with
-// the array strides sy and sz.
-inline StencilTerms stencil_terms(const double* F, std::ptrdiff_t centre, std::ptrdiff_t sy, std::ptrdiff_t sz) {
-  F += centre;
-  const std::ptrdiff_t sx = 1;
-  return {F[0],
-          F[sx],
-          F[-sx],
-          F[sy],
-          F[-sy],
-          F[sz],
-          F[-sz],
-          F[sx + sy] + F[-sx - sy] - F[-sx + sy] - F[sx - sy],
-          F[sx + sz] + F[-sx - sz] - F[-sx + sz] - F[sx - sz],
-          F[sy + sz] + F[-sy - sz] - F[-sy + sz] - F[sy - sz]};
+// The terms of component c, whose stored array is F, around the centre
+// node of the point stencil s.
+[[gnu::always_inline]] inline StencilTerms stencil_terms(const double* F, int c, const PointStencil& s) {
+  const AxisStencil &x = *s.x, &y = *s.y, &z = *s.z;
+  // The full-grid value at the neighbour (i, j, k): 0 lower, 1 centre, 2 upper.
+  const auto v = [&](int i, int j, int k) {
+    return x.sign[c][i] * y.sign[c][j] * z.sign[c][k] * F[x.at[i] + y.at[j] + z.at[k]];
+  };
+  return {v(1, 1, 1),
+          v(2, 1, 1),
+          v(0, 1, 1),
+          v(1, 2, 1),
+          v(1, 0, 1),
+          v(1, 1, 2),
+          v(1, 1, 0),
+          v(2, 2, 1) + v(0, 0, 1) - v(0, 2, 1) - v(2, 0, 1),
+          v(2, 1, 2) + v(0, 1, 0) - v(0, 1, 2) - v(2, 1, 0),
+          v(1, 2, 2) + v(1, 0, 0) - v(1, 0, 2) - v(1, 2, 0)};
 }
 
 // Second-order Taylor expansion about the centre node with central
@@ -96,9 +102,9 @@ inline double stencil_sum(const StencilTerms& t, const PointStencil& s) {
          s.wxy * t.exy + s.wxz * t.exz + s.wyz * t.eyz;
 }
 
-// One component at the point: F is the component's full-grid array.
-inline double stencil_value(const double* F, const PointStencil& s) {
-  return stencil_sum(stencil_terms(F, s.centre, s.sy, s.sz), s);
+// Component c (0..5: Ex, Ey, Ez, Bx, By, Bz) of d's full grid at the point.
+inline double stencil_value(const RunData& d, int c, const PointStencil& s) {
+  return stencil_sum(stencil_terms(d.stored(c).data(), c, s), s);
 }
 
 // Builds and logs the output grid (Xo, Yo, Zo and their limits and steps),

@@ -3,8 +3,10 @@
 // The solver may have computed only the part of the structure on the
 // non-negative side of one, two or three mirror planes x = 0, y = 0, z = 0;
 // each axis key says how the field behaves across its plane
-// (model/symmetry_keys.hpp). A mirrored axis with N exported nodes becomes 2N - 1 nodes on the full grid;
-// the exported node 1 lies on the plane and is taken once, with its own sign.
+// (model/symmetry_keys.hpp). A mirrored axis with N exported nodes becomes
+// 2N - 1 nodes on the full grid; the exported node 1 lies on the plane and
+// is taken once, with its own sign. The full grid is not stored: it is the
+// exported field read through a map (model/run_data.hpp, FullGrid).
 #include "symmetry/symmetry.hpp"
 
 #include <algorithm>
@@ -28,11 +30,6 @@ struct Axis {
   int n = 0;  // exported nodes
   int m = 0;  // full-grid nodes
   bool mirrored = false;
-
-  // 0-based exported node of the 0-based full node f.
-  int source(int f) const { return mirrored ? (f < n - 1 ? n - 1 - f : f - (n - 1)) : f; }
-  // The full node f lies on the mirrored side of the plane (the plane excluded).
-  bool mirror_side(int f) const { return mirrored && f < n - 1; }
 };
 
 Axis make_axis(int key, int n) {
@@ -64,29 +61,22 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   assert(ax.n >= 1 && ay.n >= 1 && az.n >= 1);
   assert(ax.m <= kMaxNxy && ay.m <= kMaxNxy && az.m <= kMaxNz);
 
-  const FieldArray* in[kComponents] = {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi};
-  FieldArray* out[kComponents] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
-  // Factor of component c on the mirrored side of each axis (+1 where the
-  // axis is not mirrored or the component keeps its sign).
-  double side_factor[3][kComponents];
+  FieldArray* in[kComponents] = {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi};
   for (int c = 0; c < kComponents; ++c) {
     assert(in[c]->nx() == ax.n && in[c]->ny() == ay.n && in[c]->nz() == az.n);
-    for (int a = 0; a < 3; ++a) side_factor[a][c] = key_flips(keys[a], a, c) ? -1.0 : 1.0;
   }
 
-  // One pass over the full grid, x fastest in memory. A full-grid row (fixed
-  // y and z) reads one exported row; along x it runs mirrored side first,
-  // read backwards, then from the plane outwards. The components are
-  // independent: E is completed on one thread and H on the other, each
-  // sizing its own arrays (on the largest grid most of the time is the
-  // first touch of 240 MB of fresh memory).
+  // The full grid is the exported field read through a map: a mirrored
+  // node is an exported node with a sign. The exported arrays become the
+  // stored full-grid field as they are, nothing is copied.
+  const int stored[3] = {ax.n, ay.n, az.n};
+  map_full_grid(d, keys, stored);
+
+  // The exported field as the check of the keys needs it, each exported
+  // value once: the largest |value| of each component, and its value on
+  // each plane a = 0 from the first two node planes. E on one thread, H on
+  // the other.
   const std::size_t in_row = static_cast<std::size_t>(ax.n);
-  const std::size_t out_row = static_cast<std::size_t>(ax.m);
-  const int plane = ax.mirrored ? ax.n - 1 : 0;  // 0-based full x node of exported node 1
-  // The exported field as the check of the keys needs it, taken from the
-  // rows on the exported side of every plane, which hold each exported value
-  // once, while they pass: the largest |value| of each component, and its
-  // value on each plane a = 0 from the first two node planes.
   ExportedPlanes seen;
   const double t[3] = {plane_offset(d.Ximin, d.Ximax, ax.n), plane_offset(d.Yimin, d.Yimax, ay.n),
                        plane_offset(d.Zimin, d.Zimax, az.n)};
@@ -94,28 +84,13 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   // for an axis of one node, whose only plane then counts as both).
   const std::size_t next[3] = {ax.n > 1 ? std::size_t{1} : 0, ay.n > 1 ? in_row : 0,
                                az.n > 1 ? in_row * static_cast<std::size_t>(ay.n) : 0};
-  const auto complete = [&](int c) {
-    out[c]->resize_for_overwrite(ax.m, ay.m, az.m);  // every full-grid node is written below
+  const auto gather = [&](int c) {
     double largest = 0, on_x = 0, on_y = 0, on_z = 0;
     const double* const src_c = in[c]->data();
-    double* const dst_c = out[c]->data();
-    for (int fz = 0; fz < az.m; ++fz) {
-      const int sz = az.source(fz);
-      const bool z_side = az.mirror_side(fz);
-      for (int fy = 0; fy < ay.m; ++fy) {
-        const int sy = ay.source(fy);
-        const bool y_side = ay.mirror_side(fy);
-        const std::size_t src_off =
-            (static_cast<std::size_t>(sz) * static_cast<std::size_t>(ay.n) + static_cast<std::size_t>(sy)) * in_row;
-        const std::size_t dst_off =
-            (static_cast<std::size_t>(fz) * static_cast<std::size_t>(ay.m) + static_cast<std::size_t>(fy)) * out_row;
-        const double f_yz = (y_side ? side_factor[1][c] : 1.0) * (z_side ? side_factor[2][c] : 1.0);
-        const double f_mirror = side_factor[0][c] * f_yz;
-        const double* src = src_c + src_off;
-        double* dst = dst_c + dst_off;
-        for (int fx = 0; fx < plane; ++fx) dst[fx] = f_mirror * src[plane - fx];
-        for (int fx = plane; fx < ax.m; ++fx) dst[fx] = f_yz * src[fx - plane];
-        if (y_side || z_side) continue;
+    for (int sz = 0; sz < az.n; ++sz) {
+      for (int sy = 0; sy < ay.n; ++sy) {
+        const double* src = src_c + (static_cast<std::size_t>(sz) * static_cast<std::size_t>(ay.n) +
+                                     static_cast<std::size_t>(sy)) * in_row;
         for (int sx = 0; sx < ax.n; ++sx) largest = std::max(largest, std::fabs(src[sx]));
         on_x = std::max(on_x, on_plane(src[0], src[next[0]], t[0]));
         if (sy == 0)
@@ -129,12 +104,15 @@ void complete_symmetry(RunData& d, ListWriter& log) {
     seen.on_plane[1][c] = on_y;
     seen.on_plane[2][c] = on_z;
   };
-  // The full grid's nodes: complete() sizes the arrays, so count from the axes.
-  const std::size_t full_nodes =
-      static_cast<std::size_t>(ax.m) * static_cast<std::size_t>(ay.m) * static_cast<std::size_t>(az.m);
-  on_two_threads(full_nodes, [&](int field) {
-    for (int c = 3 * field; c < 3 * field + 3; ++c) complete(c);
+  const std::size_t exported_nodes =
+      static_cast<std::size_t>(ax.n) * static_cast<std::size_t>(ay.n) * static_cast<std::size_t>(az.n);
+  on_two_threads(kComponents * exported_nodes, [&](int field) {
+    for (int c = 3 * field; c < 3 * field + 3; ++c) gather(c);
   });
+  for (int c = 0; c < kComponents; ++c) {
+    d.stored(c) = std::move(*in[c]);
+    in[c]->release();
+  }
 
   // The keys against the exported field (no log line); d still holds the
   // input grid's counts and ranges.
@@ -159,9 +137,6 @@ void complete_symmetry(RunData& d, ListWriter& log) {
   fill_nodes(d.Xi, d.Ximin, d.Ximax, d.Nix);
   fill_nodes(d.Yi, d.Yimin, d.Yimax, d.Niy);
   fill_nodes(d.Zi, d.Zimin, d.Zimax, d.Niz);
-
-  // Nothing reads the exported field any more; the largest run needs the memory.
-  for (FieldArray* a : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) a->release();
 }
 
 }  // namespace wk

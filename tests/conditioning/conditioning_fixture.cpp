@@ -18,6 +18,7 @@ void make_grid(RunData& d, Axis x, Axis y, Axis z) {
   nodes(d.Yi, y, d.Niy, d.Yimin, d.Yimax);
   nodes(d.Zi, z, d.Niz, d.Zimin, d.Zimax);
   for (FieldArray* a : {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz}) a->resize(x.n, y.n, z.n);
+  map_full_grid(d, {0, 0, 0}, {x.n, y.n, z.n});  // stored as the full grid
 }
 
 void set_constants(RunData& d, double freq) {

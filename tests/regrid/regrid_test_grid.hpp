@@ -29,6 +29,7 @@ inline void make_full_grid(RunData& d, const AxisSpec& x, const AxisSpec& y, con
   make_axis(d.Xi, d.Ximin, d.Ximax, d.Nix, x);
   make_axis(d.Yi, d.Yimin, d.Yimax, d.Niy, y);
   make_axis(d.Zi, d.Zimin, d.Zimax, d.Niz, z);
+  map_full_grid(d, {0, 0, 0}, {x.n, y.n, z.n});  // stored as the full grid
 }
 
 // Component c of the full grid: 0..2 Ex, Ey, Ez, 3..5 Bx, By, Bz.

@@ -56,10 +56,8 @@ RunData make_export(const Export& e) {
   return d;
 }
 
-const FieldArray& full(const RunData& d, int c) {
-  const FieldArray* f[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
-  return *f[c];
-}
+// Component c of the full grid at node (i, j, k), as the phases read it.
+double full(const RunData& d, int c, int i, int j, int k) { return FullGrid(d)(c, i, j, k); }
 
 const char* const kNames[6] = {"Ex", "Ey", "Ez", "Bx", "By", "Bz"};
 
@@ -135,10 +133,10 @@ TEST(SymmetryCompletion, TableOfCodesFollowsTheKeyRules) {
 void expect_mirrored(const RunData& d, const Export& e, const CodeRow& row) {
   const int mx = e.kx ? 2 * e.nx - 1 : e.nx, my = e.ky ? 2 * e.ny - 1 : e.ny, mz = e.kz ? 2 * e.nz - 1 : e.nz;
   for (int c = 0; c < 6; ++c) {
-    const FieldArray& f = full(d, c);
-    ASSERT_EQ(f.nx(), mx);
-    ASSERT_EQ(f.ny(), my);
-    ASSERT_EQ(f.nz(), mz);
+    // Only the exported nodes are stored.
+    ASSERT_EQ(d.stored(c).nx(), e.nx);
+    ASSERT_EQ(d.stored(c).ny(), e.ny);
+    ASSERT_EQ(d.stored(c).nz(), e.nz);
     for (int k = 1; k <= mz; ++k)
       for (int j = 1; j <= my; ++j)
         for (int i = 1; i <= mx; ++i) {
@@ -147,7 +145,7 @@ void expect_mirrored(const RunData& d, const Export& e, const CodeRow& row) {
           if (uses(row.f[c], 'x')) factor *= sx.s;
           if (uses(row.f[c], 'y')) factor *= sy.s;
           if (uses(row.f[c], 'z')) factor *= sz.s;
-          ASSERT_EQ(f(i, j, k), factor * exported(c, sx.node, sy.node, sz.node))
+          ASSERT_EQ(full(d, c, i, j, k), factor * exported(c, sx.node, sy.node, sz.node))
               << kNames[c] << " at " << i << "," << j << "," << k;
         }
   }
@@ -251,7 +249,7 @@ TEST(SymmetryCompletion, MirroredXAxisOfThreeNodes) {
           for (int j = 1; j <= 3; ++j)
             for (int i = 1; i <= 5; ++i) {
               const int n = pattern[c][i - 1];
-              EXPECT_EQ(full(d, c)(i, j, k), (n < 0 ? -1.0 : 1.0) * exported(c, std::abs(n), j, k))
+              EXPECT_EQ(full(d, c, i, j, k), (n < 0 ? -1.0 : 1.0) * exported(c, std::abs(n), j, k))
                   << kNames[c] << " at " << i << "," << j << "," << k;
             }
     }
@@ -349,9 +347,10 @@ TEST(SymmetryCompletion, LargestExportsFillTheLargestGrid) {
       EXPECT_EQ(d.Zi(mz), t.nz - 1.0);
     }
     // The far corners come from the last exported node.
-    EXPECT_EQ(d.Ey(mx, my, mz), exported(1, t.nx, t.ny, t.nz));
-    EXPECT_EQ(std::abs(d.Ey(1, 1, 1)), exported(1, t.kx ? t.nx : 1, t.ky ? t.ny : 1, t.kz ? t.nz : 1));
-    EXPECT_EQ(d.Ex.size(), static_cast<std::size_t>(mx) * my * mz);
+    EXPECT_EQ(full(d, 1, mx, my, mz), exported(1, t.nx, t.ny, t.nz));
+    EXPECT_EQ(std::abs(full(d, 1, 1, 1, 1)), exported(1, t.kx ? t.nx : 1, t.ky ? t.ny : 1, t.kz ? t.nz : 1));
+    // Only the exported nodes are stored.
+    EXPECT_EQ(d.Ex.size(), static_cast<std::size_t>(t.nx) * t.ny * t.nz);
   }
 }
 
