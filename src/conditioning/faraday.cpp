@@ -62,8 +62,8 @@ struct Sums {
 };
 
 // The products over the interior nodes of the z planes k_first .. k_last.
-void add_planes(const RunData& d, const FullGrid& g, const Differences (&diff)[3], double w, int k_first,
-                int k_last, Sums& s) {
+void add_planes(const RunData& d, const FullGrid& g, const Differences (&diff)[3], double w, int k_first, int k_last,
+                Sums& s) {
   const int nx = d.Nix, ny = d.Niy, nz = d.Niz;
   const int mx = diff[0].m, my = diff[1].m, mz = diff[2].m;
   enum { Ex, Ey, Ez, Bx, By, Bz };
@@ -112,8 +112,8 @@ RunData::Faraday check_faraday(const RunData& d) {
   // the two sums are added in a fixed order, so c is the same on one thread.
   Sums part[2];
   const int middle = d.Niz / 2;
-  const std::size_t nodes = static_cast<std::size_t>(d.Nix) * static_cast<std::size_t>(d.Niy) *
-                            static_cast<std::size_t>(std::max(d.Niz, 0));
+  const std::size_t nodes =
+      static_cast<std::size_t>(d.Nix) * static_cast<std::size_t>(d.Niy) * static_cast<std::size_t>(std::max(d.Niz, 0));
   on_two_threads(nodes, [&](int p) {
     add_planes(d, g, diff, w, p == 0 ? 1 : middle + 1, p == 0 ? middle : d.Niz, part[p]);
     // The largest component of E (p = 0) or B (p = 1) from the stored

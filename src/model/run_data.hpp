@@ -253,7 +253,8 @@ inline void map_full_grid(RunData& d, const int (&keys)[3], const int (&stored)[
       const int source = keys[a] != 0 ? (f > n ? f - n : n - f) : f - 1;
       d.full_map.at[a][static_cast<std::size_t>(f)] = source * stride;
       for (int c = 0; c < 6; ++c)
-        if (keys[a] != 0 && f < n && key_flips(keys[a], a, c)) d.full_map.sign[a][c][static_cast<std::size_t>(f)] = -1.0;
+        if (keys[a] != 0 && f < n && key_flips(keys[a], a, c))
+          d.full_map.sign[a][c][static_cast<std::size_t>(f)] = -1.0;
     }
     stride *= n;
   }

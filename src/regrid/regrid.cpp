@@ -148,7 +148,7 @@ inline Pair pair_sum(const PairTerms& p, const PointStencil& s) {
 // (about 4 x 4 on the largest grid) share the stencil terms, which are
 // formed once for them.
 void interpolate_slices(const RunData& d, const OutputStencils& st, int k_begin, int k_end, double* const out[6]) {
-  const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};  // as stored
+  const double* const full[6] = {d.Ex.data(), d.Ey.data(), d.Ez.data(), d.Bx.data(), d.By.data(), d.Bz.data()};
   const std::size_t nx = static_cast<std::size_t>(d.Nox);
   const std::size_t slice = nx * static_cast<std::size_t>(d.Noy);
   PointStencil w;

@@ -89,8 +89,9 @@ void complete_symmetry(RunData& d, ListWriter& log) {
     const double* const src_c = in[c]->data();
     for (int sz = 0; sz < az.n; ++sz) {
       for (int sy = 0; sy < ay.n; ++sy) {
-        const double* src = src_c + (static_cast<std::size_t>(sz) * static_cast<std::size_t>(ay.n) +
-                                     static_cast<std::size_t>(sy)) * in_row;
+        const std::size_t row =
+            static_cast<std::size_t>(sz) * static_cast<std::size_t>(ay.n) + static_cast<std::size_t>(sy);
+        const double* src = src_c + row * in_row;
         for (int sx = 0; sx < ax.n; ++sx) largest = std::max(largest, std::fabs(src[sx]));
         on_x = std::max(on_x, on_plane(src[0], src[next[0]], t[0]));
         if (sy == 0)
