@@ -120,9 +120,11 @@ def summary(m: FieldMap) -> dict:
                                     "min_at_cm": _node(m, at_lo[::-1]), "max_at_cm": _node(m, at_hi[::-1])}
         if not (math.isfinite(lo) and math.isfinite(hi)):
             problems.append(f"{name} holds values that are not finite")
-    peak = axis_peak(m) if axis_is_node_line(m) else None
-    if peak is not None:
-        info["axis_Ez_peak"] = {"value": peak[0], "z": peak[1]}
+    if axis_is_node_line(m):
+        # null where Ez on the axis is zero or noise (a dipole or TE mode):
+        # a peak of rounding noise is no peak.
+        peak = axis_peak(m)
+        info["axis_Ez_peak"] = {"value": peak[0], "z": peak[1]} if axis_has_Ez(m, on_axis(m, "Ez")) else None
     problems += _grid_problems(m)
     info["problems"] = problems
     return info

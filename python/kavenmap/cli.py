@@ -60,11 +60,13 @@ def cmd_info(args) -> int:
             u = unit_of(name)
             print(f"  {name}: min {c['min']:13.6g} {u:5} at {_node_text(m, c['min_at'])}, "
                   f"max {c['max']:13.6g} {u:5} at {_node_text(m, c['max_at'])}")
-        peak = s.get("axis_Ez_peak")
-        if peak:
-            print(f"  on-axis Ez peak: {peak['value']:.6g} V/cm at z = {peak['z']:.6g} cm")
-        else:
+        if "axis_Ez_peak" not in s:
             print("  on-axis Ez peak: x = 0, y = 0 is not a node line of the grid")
+        elif s["axis_Ez_peak"] is None:
+            print("  on-axis Ez peak: none, Ez on the axis is zero or noise")
+        else:
+            peak = s["axis_Ez_peak"]
+            print(f"  on-axis Ez peak: {peak['value']:.6g} V/cm at z = {peak['z']:.6g} cm")
         agree = "as the counts imply" if s["file_size"] == s["implied_size"] else \
             f"the counts imply {s['implied_size']} as the converter writes them"
         print(f"  file size {s['file_size']} bytes, {agree}")

@@ -159,3 +159,5 @@ def test_report_of_a_dipole_map(families, tmp_path, capsys):
     out = capsys.readouterr().out
     assert "on-axis Ez peak        none: Ez on the axis is zero or noise" in out
     assert "transverse kick        13676.5 V along x" in out
+    assert main(["info", str(path)]) == 0
+    assert "on-axis Ez peak: none, Ez on the axis is zero or noise" in capsys.readouterr().out
