@@ -149,11 +149,13 @@ def plot_residual(ax, r: dict) -> None:
 
 def save_residual(m: FieldMap, r: dict, out) -> None:
     from matplotlib.figure import Figure
+
+    from .export import write_atomically
     fig = Figure(figsize=(7, 4), layout="constrained")
     plot_residual(fig.add_subplot(), r)
     fig.suptitle(f"Maxwell's laws over the map, f = {r['frequency']:.9g} Hz: {r['verdict']}\n"
                  f"{m.path.name}", fontsize=10)
-    fig.savefig(out, dpi=110)
+    write_atomically(out, lambda tmp: fig.savefig(tmp, dpi=110, format="png"))
 
 
 def check_text(m: FieldMap, r: dict, source: str) -> str:
