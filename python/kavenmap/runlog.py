@@ -23,6 +23,8 @@ GRID_LINES = {"  Xmin, Xmax, Nox = ": "x", "  Ymin, Ymax, Noy = ": "y", "  Zmin,
 LIMIT_LINES = {"  Field X limits = ": "x", "  Field Y limits = ": "y", "  Field Z limits = ": "z"}
 ELEN_APER_LINE = "  Element Length & Aperture = "
 KEYS_LINE = "  Symmetry Keys: X, Y, Z = "
+# The export's largest |E| and largest |Ez| on the axis, before Fnorm, in MV/m.
+MAXIMA = (("max_E", "Input Max E-field (MV/m)="), ("max_E_axis", "Input Max E-field on Axis (MV/m)="))
 
 
 @dataclass
@@ -40,6 +42,8 @@ class RunLog:
     elen_aper: tuple | None = None
     keys: tuple | None = None
     limits: dict = field(default_factory=dict)
+    # The field maxima of MAXIMA, name -> MV/m.
+    maxima: dict = field(default_factory=dict)
 
 
 def _fixed(text: str) -> float:
@@ -99,6 +103,11 @@ def read_log(path) -> RunLog:
                 log.sign_reversed = "E"
             elif "-> Switching B-field sign" in line:
                 log.sign_reversed = "B"
+            else:
+                stripped = line.strip()
+                for name, text in MAXIMA:
+                    if stripped.startswith(text):
+                        log.maxima[name] = float(stripped[len(text):].split()[0])
         except (ValueError, IndexError):
             raise KavenMapError(f"{path}, line {number}: cannot read {line.strip()!r}") from None
     if slices:
@@ -164,10 +173,6 @@ def run_mismatch(log: RunLog, m) -> list:
     return out
 
 
-# The export's largest |E| and largest |Ez| on the axis, before Fnorm, in MV/m.
-MAXIMA = (("max_E", "Input Max E-field (MV/m)="), ("max_E_axis", "Input Max E-field on Axis (MV/m)="))
-
-
 def run_values(path) -> dict:
     """What a campaign's summary takes from a run's log: the frequency (Hz),
     the map's file name, the export's field maxima (MV/m), avg_rRL1 and the
@@ -175,15 +180,7 @@ def run_values(path) -> dict:
     has no such line (a run that stopped before it)."""
     log = read_log(path)
     values = {"frequency": log.frequency, "map": log.map_name}
-    values.update(dict.fromkeys(name for name, _ in MAXIMA))
-    for line in Path(path).read_bytes().decode("latin-1").splitlines():
-        for name, text in MAXIMA:
-            words = line.strip()
-            if words.startswith(text):
-                try:
-                    values[name] = float(words[len(text):].split()[0])
-                except (ValueError, IndexError):
-                    raise LogError(f"{path}: cannot read {words!r}") from None
+    values.update({name: log.maxima.get(name) for name, _ in MAXIMA})
     values["avg_rRL1"] = log.maxwell.get("avg_rRL1")
     values["sign_reversed"] = log.sign_reversed
     return values
