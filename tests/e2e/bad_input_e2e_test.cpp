@@ -83,10 +83,8 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }
 
 // Log blocks of the base case, typed from the list-write layout.
-const std::string kZero = "  0.000000000000000E+000";
-const std::string kOne = "   1.00000000000000     ";
-const std::string kTwo = "   2.00000000000000     ";
-const std::string kThree = "           3";
+const std::string kZero = test::kListZero, kOne = test::list_whole(1), kTwo = test::list_whole(2),
+                  kThree = test::list_int(3);
 const std::string kRealOnly = crlf_lines({"  Reading real field components only ..."});
 const std::string kGridBlock = crlf_lines({
     "  Input Grid parameters ",

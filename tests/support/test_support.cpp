@@ -107,6 +107,17 @@ std::string replace_all(std::string s, std::string_view from, std::string_view t
   return s;
 }
 
+std::string list_whole(long long n) {
+  const std::string digits = std::to_string(n < 0 ? -n : n);
+  const std::string num = (n < 0 ? "-" : "") + digits + "." + std::string(15 - digits.size(), '0');
+  return std::string(19 - num.size(), ' ') + num + "     ";
+}
+
+std::string list_int(int n) {
+  const std::string s = std::to_string(n);
+  return std::string(12 - s.size(), ' ') + s;
+}
+
 std::string crlf_lines(const std::vector<std::string>& lines) { return join(lines, "\r\n"); }
 
 std::string constants_log_block(const std::string& freq_field, const std::string& omeg_field) {
