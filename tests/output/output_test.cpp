@@ -167,7 +167,7 @@ TEST(FieldMapFormat1, SameRecordsAsListWritesThreeValuesALine) {
       list_int(0) + list_int(0) + list_int(1),
       list_whole(-2) + list_whole(-1) + kListZero,  // Xo: five values take 3 + 2
       list_whole(1) + list_whole(2),
-      kListZero,                   // Yo
+      kListZero,                         // Yo
       list_whole(-5) + list_whole(-10),  // Zo
   };
   for (int c = 0; c < 6; ++c) {
