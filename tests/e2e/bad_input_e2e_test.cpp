@@ -144,14 +144,7 @@ void expect_failures(const std::vector<BadCase>& cases) {
 
 // Replaces line n (1-based) of an export file.
 void edit_line(const fs::path& file, int n, const std::function<void(std::vector<std::string>&, int)>& edit) {
-  std::vector<std::string> lines;
-  const std::string text = read_file(file);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = test::lines_of(read_file(file));
   edit(lines, n - 1);
   write_file(file, join(lines));
 }

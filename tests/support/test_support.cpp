@@ -101,6 +101,16 @@ std::string join(const std::vector<std::string>& lines, std::string_view eol) {
   return out;
 }
 
+std::vector<std::string> lines_of(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    lines.emplace_back(text.substr(0, nl));
+    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+  }
+  return lines;
+}
+
 std::string replace_all(std::string s, std::string_view from, std::string_view to) {
   for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
     s.replace(p, from.size(), to);

@@ -56,6 +56,10 @@ inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n
 // Each line followed by eol.
 std::string join(const std::vector<std::string>& lines, std::string_view eol = "\n");
 
+// The lines of text, split at each '\n' and without it; a final '\n' ends
+// the last line.
+std::vector<std::string> lines_of(std::string_view text);
+
 // s with every occurrence of `from` (not empty) replaced by `to`.
 std::string replace_all(std::string s, std::string_view from, std::string_view to);
 
