@@ -83,10 +83,8 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }
 
 // Log blocks of the base case, typed from the list-write layout.
-const std::string kZero = "  0.000000000000000E+000";
-const std::string kOne = "   1.00000000000000     ";
-const std::string kTwo = "   2.00000000000000     ";
-const std::string kThree = "           3";
+const std::string kZero = test::kListZero, kOne = test::list_whole(1), kTwo = test::list_whole(2),
+                  kThree = test::list_int(3);
 const std::string kRealOnly = crlf_lines({"  Reading real field components only ..."});
 const std::string kGridBlock = crlf_lines({
     "  Input Grid parameters ",
@@ -146,14 +144,7 @@ void expect_failures(const std::vector<BadCase>& cases) {
 
 // Replaces line n (1-based) of an export file.
 void edit_line(const fs::path& file, int n, const std::function<void(std::vector<std::string>&, int)>& edit) {
-  std::vector<std::string> lines;
-  const std::string text = read_file(file);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = test::lines_of(read_file(file));
   edit(lines, n - 1);
   write_file(file, join(lines));
 }

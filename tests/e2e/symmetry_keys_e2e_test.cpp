@@ -163,10 +163,7 @@ void write_case(const test::TempDir& dir, const Mode& mode, const Cut& cut, cons
 // The key warning of each axis on stderr ("" for none).
 std::array<std::string, 3> key_warnings(const std::string& err) {
   std::array<std::string, 3> w;
-  for (std::size_t at = 0; at < err.size();) {
-    const std::size_t end = err.find('\n', at);
-    const std::string line = err.substr(at, end - at);
-    at = end == std::string::npos ? err.size() : end + 1;
+  for (const std::string& line : test::lines_of(err)) {
     for (int a = 0; a < 3; ++a)
       if (line.rfind(std::string("wavecalc_to_kaven: warning: ") + "xyz"[a] + " key ", 0) == 0) w[a] += line;
   }

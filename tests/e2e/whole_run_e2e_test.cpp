@@ -41,10 +41,8 @@ void write_case(const test::TempDir& dir, const std::string& fmt) {
   write_file(dir / "hfield.txt", small_export(" 0 0 0 0 0 1"));
 }
 
-const std::string kZero = "  0.000000000000000E+000";
-const std::string kOne = "   1.00000000000000     ";
-const std::string kMinusOne = "  -1.00000000000000     ";
-const std::string kTwo = "   2.00000000000000     ";
+const std::string kZero = test::kListZero, kOne = test::list_whole(1), kMinusOne = test::list_whole(-1),
+                  kTwo = test::list_whole(2);
 
 // The log up to and including the output file name line.
 std::string log_up_to_file_name() {

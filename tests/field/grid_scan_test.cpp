@@ -30,7 +30,7 @@ TEST(GridScan, WorkedExampleGivesItsLogBlock) {
   scan_input_grid(run.d, run.log, run.exports());
   // Doubles in 24 columns, integers in 12; the third double of a grid line
   // does not fit after the 27 columns of the text and two doubles.
-  const std::string zero = "  0.000000000000000E+000";
+  const std::string& zero = test::kListZero;
   const std::string r0_1 = "  0.100000000000000     ";
   const std::string expected = crlf_lines({
       "  Input Grid parameters ",

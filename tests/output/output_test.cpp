@@ -26,23 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::ChangeDir;
 using test::crlf_lines;
+using test::kListZero;
+using test::list_int;
+using test::list_whole;
 using test::read_file;
 using test::TempDir;
 using test::write_file;
-
-// The 24-column field of a whole number of at most 15 digits: fixed form
-// with 15 significant digits (as many decimals as the digits before the
-// point leave), right-aligned in 19 columns, then 5 blanks.
-std::string fixed(long long n) {
-  const std::string digits = std::to_string(n < 0 ? -n : n);
-  std::string num = (n < 0 ? "-" : "") + digits + "." + std::string(15 - digits.size(), '0');
-  return std::string(19 - num.size(), ' ') + num + "     ";
-}
-const std::string kZero = "  0.000000000000000E+000";
-std::string int12(int n) {
-  const std::string s = std::to_string(n);
-  return std::string(12 - s.size(), ' ') + s;
-}
 
 // Value of component c (0..5 for Exo .. Bzo) at node (i, j, k): distinct
 // whole numbers, negative for B, so that every value shows its place.
@@ -174,24 +163,24 @@ TEST(FieldMapFormat1, SameRecordsAsListWritesThreeValuesALine) {
   EXPECT_EQ(run_output(d, dir.path()), kNameLine);
 
   std::vector<std::string> want = {
-      fixed(10) + fixed(1) + int12(0),
-      int12(0) + int12(0) + int12(1),
-      fixed(-2) + fixed(-1) + kZero,  // Xo: five values take 3 + 2
-      fixed(1) + fixed(2),
-      kZero,                   // Yo
-      fixed(-5) + fixed(-10),  // Zo
+      list_whole(10) + list_whole(1) + list_int(0),
+      list_int(0) + list_int(0) + list_int(1),
+      list_whole(-2) + list_whole(-1) + kListZero,  // Xo: five values take 3 + 2
+      list_whole(1) + list_whole(2),
+      kListZero,                         // Yo
+      list_whole(-5) + list_whole(-10),  // Zo
   };
   for (int c = 0; c < 6; ++c) {
     // Ten values, x fastest: lines of 3, 3, 3, 1.
     std::vector<long long> v;
     for (int k = 1; k <= 2; ++k)
       for (int i = 1; i <= 5; ++i) v.push_back(static_cast<long long>(node_value(c, i, 1, k)));
-    want.push_back(fixed(v[0]) + fixed(v[1]) + fixed(v[2]));
-    want.push_back(fixed(v[3]) + fixed(v[4]) + fixed(v[5]));
-    want.push_back(fixed(v[6]) + fixed(v[7]) + fixed(v[8]));
-    want.push_back(fixed(v[9]));
+    want.push_back(list_whole(v[0]) + list_whole(v[1]) + list_whole(v[2]));
+    want.push_back(list_whole(v[3]) + list_whole(v[4]) + list_whole(v[5]));
+    want.push_back(list_whole(v[6]) + list_whole(v[7]) + list_whole(v[8]));
+    want.push_back(list_whole(v[9]));
   }
-  want.push_back(int12(-99));
+  want.push_back(list_int(-99));
   EXPECT_EQ(read_file(dir / "eh_VRQ.#07"), crlf_lines(want));
 }
 
@@ -201,18 +190,18 @@ TEST(FieldMapFormat2, HeaderThenTwoLinesPerNodeZFastest) {
   EXPECT_EQ(run_output(d, dir.path()), kNameLine);
 
   std::vector<std::string> want = {
-      int12(2),
-      int12(0) + int12(0) + int12(1),
-      fixed(-1) + fixed(1) + int12(2),
-      fixed(-2) + fixed(2) + int12(2),
-      fixed(-5) + fixed(5) + int12(2),
+      list_int(2),
+      list_int(0) + list_int(0) + list_int(1),
+      list_whole(-1) + list_whole(1) + list_int(2),
+      list_whole(-2) + list_whole(2) + list_int(2),
+      list_whole(-5) + list_whole(5) + list_int(2),
   };
   for (int i = 1; i <= 2; ++i)
     for (int j = 1; j <= 2; ++j)
       for (int k = 1; k <= 2; ++k) {
         const auto v = [&](int c) { return static_cast<long long>(node_value(c, i, j, k)); };
-        want.push_back(fixed(v(0)) + fixed(v(1)) + fixed(v(2)));
-        want.push_back(fixed(v(3)) + fixed(v(4)) + fixed(v(5)));
+        want.push_back(list_whole(v(0)) + list_whole(v(1)) + list_whole(v(2)));
+        want.push_back(list_whole(v(3)) + list_whole(v(4)) + list_whole(v(5)));
       }
   const std::string text = read_file(dir / "eh_VRQ.#07");
   EXPECT_EQ(text.substr(0, 14), "           2\r\n");
@@ -251,11 +240,11 @@ TEST(RunSummary, FiveLinesWithTheFirstAndLastNodes) {
   EXPECT_EQ(keys.size(), 63u);  // a blank, the 26-character text, three 12-column integers
   EXPECT_EQ(log.text(),
             crlf_lines({
-                "  Element Length & Aperture = " + fixed(10) + "   1.50000000000000     ",
+                "  Element Length & Aperture = " + list_whole(10) + "   1.50000000000000     ",
                 keys,
                 "  Field X limits = " + std::string(" -0.500000000000000     ") + "  0.500000000000000     ",
-                "  Field Y limits = " + kZero + fixed(2),
-                "  Field Z limits = " + fixed(-5) + fixed(5),
+                "  Field Y limits = " + kListZero + list_whole(2),
+                "  Field Z limits = " + list_whole(-5) + list_whole(5),
             }));
 }
 

@@ -16,16 +16,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // The lines of a log, without their CR LF.
-std::vector<std::string_view> lines_of(const std::string& text) {
-  std::vector<std::string_view> lines;
-  std::string_view rest(text);
-  while (!rest.empty()) {
-    const std::size_t nl = rest.find('\n');
-    std::string_view line = rest.substr(0, nl);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
-  }
+std::vector<std::string> log_lines(const std::string& log) {
+  std::vector<std::string> lines = lines_of(log);
+  for (std::string& line : lines)
+    if (!line.empty() && line.back() == '\r') line.pop_back();
   return lines;
 }
 
@@ -93,7 +87,7 @@ Converted convert(const PillboxCase& c, const fs::path& dir) {
 std::vector<SliceLine> slice_lines(const std::string& log) {
   static constexpr std::string_view kHead = "  iz, zz, I_H, I_E, ratio= ";
   std::vector<SliceLine> out;
-  for (std::string_view line : lines_of(log)) {
+  for (std::string_view line : log_lines(log)) {
     if (line.substr(0, kHead.size()) != kHead) continue;
     SliceLine s;
     const double iz = field(line, 27, 5);
@@ -108,7 +102,7 @@ std::vector<SliceLine> slice_lines(const std::string& log) {
 }
 
 std::vector<double> log_values(const std::string& log, std::string_view text) {
-  for (std::string_view line : lines_of(log)) {
+  for (std::string_view line : log_lines(log)) {
     if (line.size() < text.size() + 1 || line[0] != ' ' || line.substr(1, text.size()) != text) continue;
     std::vector<double> values;
     std::string rest(line.substr(1 + text.size()));
@@ -127,7 +121,7 @@ std::vector<double> log_values(const std::string& log, std::string_view text) {
 }
 
 bool log_has_line(const std::string& log, std::string_view text) {
-  const auto lines = lines_of(log);
+  const auto lines = log_lines(log);
   return std::any_of(lines.begin(), lines.end(), [&](std::string_view l) {
     return l.size() > text.size() && l[0] == ' ' && l.substr(1, text.size()) == text;
   });

@@ -45,7 +45,7 @@ TEST(OutputGrid, NodesLimitsAndLogBlock) {
   const std::vector<double> both_sides = {-0.01, -0.005, 0.0, 0.004999999999999999, 0.01};
   const std::vector<double> from_zero = {0.0, 0.0025, 0.005, 0.0075, 0.01};
   const std::string minus_001 = " -1.000000000000000E-002", plus_001 = "  1.000000000000000E-002";
-  const std::string zero = "  0.000000000000000E+000", five = blanks(11) + "5";
+  const std::string zero = test::kListZero, five = blanks(11) + "5";
   const struct {
     double aper, elen;
     int symX, symY, symZ, Nox, Noy, Noz;

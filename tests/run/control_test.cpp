@@ -143,7 +143,7 @@ TEST(Constants, ValuesAndLogBlock) {
   EXPECT_NEAR(d.mu1, 1.2566370614e-2, 1e-12);
   EXPECT_NEAR(d.eps0, 8.8541878176e-12, 1e-21);
   EXPECT_EQ(d.omeg, 0.0);
-  const std::string zero = "  0.000000000000000E+000";
+  const std::string& zero = test::kListZero;
   EXPECT_EQ(log.text(), test::constants_log_block(zero, zero));
 }
 

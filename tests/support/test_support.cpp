@@ -101,10 +101,31 @@ std::string join(const std::vector<std::string>& lines, std::string_view eol) {
   return out;
 }
 
+std::vector<std::string> lines_of(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    lines.emplace_back(text.substr(0, nl));
+    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+  }
+  return lines;
+}
+
 std::string replace_all(std::string s, std::string_view from, std::string_view to) {
   for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
     s.replace(p, from.size(), to);
   return s;
+}
+
+std::string list_whole(long long n) {
+  const std::string digits = std::to_string(n < 0 ? -n : n);
+  const std::string num = (n < 0 ? "-" : "") + digits + "." + std::string(15 - digits.size(), '0');
+  return std::string(19 - num.size(), ' ') + num + "     ";
+}
+
+std::string list_int(int n) {
+  const std::string s = std::to_string(n);
+  return std::string(12 - s.size(), ' ') + s;
 }
 
 std::string crlf_lines(const std::vector<std::string>& lines) { return join(lines, "\r\n"); }

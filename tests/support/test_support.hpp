@@ -56,11 +56,23 @@ inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n
 // Each line followed by eol.
 std::string join(const std::vector<std::string>& lines, std::string_view eol = "\n");
 
+// The lines of text, split at each '\n' and without it; a final '\n' ends
+// the last line.
+std::vector<std::string> lines_of(std::string_view text);
+
 // s with every occurrence of `from` (not empty) replaced by `to`.
 std::string replace_all(std::string s, std::string_view from, std::string_view to);
 
 // Joins lines with CR LF, the line end of every line the converter writes.
 std::string crlf_lines(const std::vector<std::string>& lines);
+
+// Values as the list-write layout prints them: a real zero; a whole number of
+// at most 15 digits as a real, in fixed form with 15 significant digits (as
+// many decimals as the digits before the point leave), right-aligned in 19
+// columns, then 5 blanks; an integer in 12 columns.
+inline const std::string kListZero = "  0.000000000000000E+000";
+std::string list_whole(long long n);
+std::string list_int(int n);
 
 // The " Constants used " block of the log, typed from the list-write layout,
 // with the 24-column fields of the frequency and of omeg as given.
