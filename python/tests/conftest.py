@@ -3,10 +3,13 @@ generator, both taken from the build folder (KAVENMAP_BUILD_DIR, by default
 build/ of the checkout)."""
 
 import os
+import struct
 import subprocess
 from pathlib import Path
 
 import pytest
+
+from kavenmap.cli import main
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("KAVENMAP_BUILD_DIR", ROOT / "build"))
@@ -35,8 +38,27 @@ def convert(folder: Path, fmt: int, options=()) -> Path:
     return folder / "eh_VRQ.#01"
 
 
+def framed(payloads):
+    """Records of a format-0 map: each payload between two copies of its length."""
+    return b"".join(struct.pack("<i", len(p)) + bytes(p) + struct.pack("<i", len(p)) for p in payloads)
+
+
+def run(argv):
+    """main as the user runs it: argparse's exits become statuses."""
+    try:
+        return main([str(a) for a in argv])
+    except SystemExit as e:
+        return e.code
+
+
 @pytest.fixture(scope="session")
 def example_maps(tmp_path_factory):
     """The example map in the three formats: {format: path}."""
     base = tmp_path_factory.mktemp("example")
     return {fmt: convert(base / f"fmt{fmt}", fmt) for fmt in (0, 1, 2)}
+
+
+@pytest.fixture(scope="session")
+def small_map(tmp_path_factory):
+    """A full cross-section of 10 x 10 x 21 nodes: no node at x = 0, y = 0."""
+    return convert(tmp_path_factory.mktemp("small"), 0, ["--out-keys", "0,0,0", "--out-counts", "10,10,21"])

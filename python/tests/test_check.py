@@ -11,7 +11,7 @@ import struct
 import numpy as np
 import pytest
 
-from conftest import convert
+from conftest import convert, framed
 from kavenmap import beam_figures, read_map
 from kavenmap.analysis import C_LIGHT, line_voltages
 from kavenmap.cli import main
@@ -44,14 +44,12 @@ def reversed_b(m):
 
 def write_map0(path, m, **fields):
     """m as a format-0 map, with the arrays given in fields replacing its own."""
-    def rec(b):
-        return struct.pack("<i", len(b)) + b + struct.pack("<i", len(b))
     parts = [struct.pack("<ddi", m.elen, m.aper, 0), struct.pack("<3i", *m.keys),
              *(np.asarray(v, "<f8").tobytes() for v in (m.x, m.y, m.z)),
              *(np.ascontiguousarray(np.asarray(fields.get(n, getattr(m, n)), "<f8").T).tobytes()
                for n in ("Ex", "Ey", "Ez", "Bx", "By", "Bz")),
              struct.pack("<i", -99)]
-    path.write_bytes(b"".join(rec(p) for p in parts))
+    path.write_bytes(framed(parts))
     return path
 
 

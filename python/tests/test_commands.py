@@ -8,7 +8,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import convert
+from conftest import run
 from kavenmap.cli import main
 from kavenmap.report import colour_scale
 
@@ -30,14 +30,14 @@ APER_AT = 12
 
 
 @pytest.fixture(scope="module")
-def others(example_maps, tmp_path_factory):
+def others(example_maps, small_map, tmp_path_factory):
     base = tmp_path_factory.mktemp("diff")
     m0 = example_maps[0]
     return {
         "format 1": example_maps[1],
         "Ez x (1 + 1e-6)": patched(m0, base / "ez.map", EZ_AT, lambda v: v * (1 + 1e-6)),
         "aper 2.5": patched(m0, base / "aper.map", APER_AT, lambda v: 2.5),
-        "10 x 10 x 21": convert(base / "small", 0, ["--out-keys", "0,0,0", "--out-counts", "10,10,21"]),
+        "10 x 10 x 21": small_map,
     }
 
 
@@ -76,14 +76,6 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
     for name in r["figures"]:
         assert (out / name).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert "transit-time factor T  0.63639" in capsys.readouterr().out
-
-
-def run(argv):
-    """main as the user runs it: argparse's exits become statuses."""
-    try:
-        return main([str(a) for a in argv])
-    except SystemExit as e:
-        return e.code
 
 
 # (arguments with A the example map and OUT a file to be written, status, what stderr says)

@@ -13,6 +13,7 @@ import h5py
 import numpy as np
 import pytest
 
+from conftest import run
 from kavenmap import read_map
 from kavenmap.cli import main
 
@@ -92,14 +93,6 @@ def test_vti_export(example_maps, tmp_path):
         assert e[3 * p:3 * p + 3] == pytest.approx([ref.Ex[i, j, k], ref.Ey[i, j, k], ref.Ez[i, j, k]], rel=1e-14)
         assert b[3 * p:3 * p + 3] == pytest.approx([ref.Bx[i, j, k], ref.By[i, j, k], ref.Bz[i, j, k]], rel=1e-14)
     assert m.counts == ref.counts
-
-
-def run(argv):
-    """main as the user runs it: argparse's exits become statuses."""
-    try:
-        return main([str(a) for a in argv])
-    except SystemExit as e:
-        return e.code
 
 
 def hard_link(src, folder):

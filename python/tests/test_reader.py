@@ -6,6 +6,7 @@ import struct
 import numpy as np
 import pytest
 
+from conftest import framed
 from kavenmap import COMPONENTS, read_map
 from kavenmap.analysis import axis_peak
 from kavenmap.cli import main
@@ -42,10 +43,6 @@ def records(data):
         out.append(bytearray(data[pos + 4:pos + 4 + n]))
         pos += n + 8
     return out
-
-
-def framed(payloads):
-    return b"".join(struct.pack("<i", len(p)) + bytes(p) + struct.pack("<i", len(p)) for p in payloads)
 
 
 def edit_records(change):
@@ -192,9 +189,6 @@ def test_info_json_describes_the_example(example_maps, capsys):
     assert info["file_size"] == info["implied_size"] == 1343804
 
 
-def test_info_without_an_axis_node_line(tmp_path, capsys):
-    from conftest import convert
-    # A full cross-section of 10 x 10 nodes has no node at x = 0, y = 0.
-    path = convert(tmp_path, 0, ["--out-keys", "0,0,0", "--out-counts", "10,10,21"])
-    assert main(["info", "--json", str(path)]) == 0
+def test_info_without_an_axis_node_line(small_map, capsys):
+    assert main(["info", "--json", str(small_map)]) == 0
     assert "axis_Ez_peak" not in json.loads(capsys.readouterr().out)
