@@ -78,7 +78,8 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
     assert "transit-time factor T  0.63639" in capsys.readouterr().out
 
 
-# (arguments with A the example map and OUT a file to be written, status, what stderr says)
+# (arguments with A the example map, OUT a file to be written and DIR an
+# empty folder, status, what stderr says)
 ARGUMENTS = [
     (["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
     (["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
@@ -89,13 +90,17 @@ ARGUMENTS = [
       for f in ("nan", "0", "inf", "-1.3e9")],
     (["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
     (["info"], 2, "usage: kaven-map info"),
+    (["batch", "DIR", "--jobs", "0"], 2, "--jobs needs a number of 1 or more"),
+    (["batch", "DIR", "--summary", "out.txt"], 2, "must end in .csv or .json"),
+    (["batch", "DIR", "--chunk", "2"], 2, "--chunk only with --slurm"),
+    (["batch", "DIR", "--converter", "/nonexistent/converter"], 2, "no converter: /nonexistent/converter"),
 ]
 
 
 @pytest.mark.parametrize("argv, status, says", ARGUMENTS)
 def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, argv, status, says):
     out = tmp_path / "out"
-    names = {"A": str(example_maps[0]), "OUT": str(out)}
+    names = {"A": str(example_maps[0]), "OUT": str(out), "DIR": str(tmp_path)}
     assert run([names.get(a, a) for a in argv]) == status
     err = capsys.readouterr().err
     assert says.replace("OUT", str(out)) in err and "Traceback" not in err
