@@ -163,8 +163,7 @@ def test_interrupted_and_timed_out(tmp_path):
         with pytest.raises(ProcessLookupError):
             os.kill(int(s.read_text()), 0)
 
-    r = subprocess.run([*argv[:4], "slow3", "quiet", "--timeout", "0.3", "--converter", fake],
-                       cwd=tmp_path, capture_output=True, text=True, timeout=30)
+    r = batch(["slow3", "quiet", "--timeout", "0.3", "--converter", fake], tmp_path, timeout=30)
     assert r.returncode == 1 and r.stdout.splitlines()[1].split()[:3] == ["slow3", "timeout", "143"]
     assert r.stdout.splitlines()[2].split()[:3] == ["quiet", "failed", "0"]  # no log, no map
     with pytest.raises(ProcessLookupError):
