@@ -38,8 +38,9 @@ def families(tmp_path_factory):
     return out
 
 
-def reversed_b(m):
-    return {n: -getattr(m, n) for n in ("Bx", "By", "Bz")}
+def b_of(m, sign=1):
+    """B of m, times sign."""
+    return {n: sign * getattr(m, n) for n in ("Bx", "By", "Bz")}
 
 
 def write_map0(path, m, **fields):
@@ -69,7 +70,7 @@ def test_check_verdict(families, tmp_path, capsys, family, b, verdict):
     path, f, m = families[family]
     sign = -1 if b == "before" else 1
     other = families[family if b in ("after", "before") else b][2]
-    path = write_map0(tmp_path / "eh_VRQ.#01", m, **{n: sign * getattr(other, n) for n in ("Bx", "By", "Bz")})
+    path = write_map0(tmp_path / "eh_VRQ.#01", m, **b_of(other, sign))
     assert main(["check", str(path), "--frequency", repr(f)]) == (0 if verdict == OK else 1)
     assert capsys.readouterr().out.splitlines()[-1] == verdict
 
@@ -138,7 +139,7 @@ def test_kick_obeys_panofsky_wenzel_only_with_b_a_quarter_period_after_e(familie
     grad = np.array([vz(h, 0) - vz(-h, 0), vz(0, h) - vz(0, -h)]) / (2 * h / 100)
     expected = 1j * C_LIGHT / (2 * math.pi * f) * grad
     right = np.array(line_voltages(m, f, x, 0)[1:])
-    wrong = np.array(line_voltages(dataclasses.replace(m, **reversed_b(m)), f, x, 0)[1:])
+    wrong = np.array(line_voltages(dataclasses.replace(m, **b_of(m, -1)), f, x, 0)[1:])
     scale = max(np.abs(right).max(), np.abs(wrong).max())
     # The map interpolates the export's 7.3 mm steps: 1.3 % on TM110.
     assert np.abs(right - expected).max() < 0.03 * scale
