@@ -2,6 +2,7 @@
 generator, both taken from the build folder (KAVENMAP_BUILD_DIR, by default
 build/ of the checkout)."""
 
+import json
 import os
 import struct
 import subprocess
@@ -49,6 +50,17 @@ def run(argv):
         return main([str(a) for a in argv])
     except SystemExit as e:
         return e.code
+
+
+def report_json(folder, out):
+    """Runs report on the run in folder, writing to out; its report.json, in
+    which a NaN or an infinity is a fault."""
+    assert main(["report", str(folder), "--out", str(out)]) == 0
+
+    def no_nan(c):
+        raise ValueError(f"{c} in report.json")
+
+    return json.loads((out / "report.json").read_text(), parse_constant=no_nan)
 
 
 @pytest.fixture(scope="session")

@@ -1,4 +1,3 @@
-import json
 import math
 import shutil
 import struct
@@ -8,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import run
+from conftest import report_json, run
 from kavenmap.cli import main
 from kavenmap.report import colour_scale
 
@@ -56,8 +55,7 @@ def test_diff(example_maps, others, capsys, other, args, status, says):
 
 def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, tmp_path, capsys):
     out = tmp_path / "report"
-    assert main(["report", str(example_maps[0].parent), "--out", str(out)]) == 0
-    r = json.loads((out / "report.json").read_text())
+    r = report_json(example_maps[0].parent, out)
     f, length, e0 = r["frequency"], 0.115, 1e6
     # Ez is E0 along the whole 11.5 cm cell: V0 = E0 L exactly, up to rounding.
     assert r["V0"] == pytest.approx(e0 * length, rel=1e-9)
