@@ -44,6 +44,34 @@ def framed(payloads):
     return b"".join(struct.pack("<i", len(p)) + bytes(p) + struct.pack("<i", len(p)) for p in payloads)
 
 
+def records(data):
+    """The payloads of a format-0 map's records, read here independently of the reader."""
+    out, pos = [], 0
+    while pos < len(data):
+        (n,) = struct.unpack_from("<i", data, pos)
+        out.append(bytearray(data[pos + 4:pos + 4 + n]))
+        pos += n + 8
+    return out
+
+
+def edit_records(change):
+    """A function of a format-0 map's bytes: its records, changed in place by change, framed again."""
+    def apply(data):
+        r = records(data)
+        change(r)
+        return framed(r)
+    return apply
+
+
+def put(record, index, value):
+    """A change of records: real number index of a record set to value, or
+    to value(the old one) where value is a function."""
+    def change(r):
+        (old,) = struct.unpack_from("<d", r[record], 8 * index)
+        struct.pack_into("<d", r[record], 8 * index, value(old) if callable(value) else value)
+    return change
+
+
 def run(argv):
     """main as the user runs it: argparse's exits become statuses."""
     try:

@@ -1,41 +1,30 @@
 import math
 import shutil
-import struct
 import subprocess
 import sys
 
 import numpy as np
 import pytest
 
-from conftest import report_json, run
+from conftest import edit_records, put, report_json, run
 from kavenmap.cli import main
 from kavenmap.report import colour_scale
-
-
-def patched(src, dst, offset, change):
-    """A copy of a format-0 map with the double at offset changed."""
-    data = bytearray(src.read_bytes())
-    (value,) = struct.unpack_from("<d", data, offset)
-    data[offset:offset + 8] = struct.pack("<d", change(value))
-    dst.write_bytes(bytes(data))
-    return dst
-
-
-# Ez sits in the third field record; node (i, j, k) = (3, 4, 100) of the
-# 11 x 11 x 231 example is at (0.6, 0.8, -0.75) cm.
-N = 11 * 11 * 231
-EZ_AT = 84 - 12 + 8 * (11 + 11 + 231) + 2 * (8 + 8 * N) + 4 + 8 * (3 + 11 * (4 + 11 * 100))
-APER_AT = 12
 
 
 @pytest.fixture(scope="module")
 def others(example_maps, small_map, tmp_path_factory):
     base = tmp_path_factory.mktemp("diff")
-    m0 = example_maps[0]
+
+    def patched(name, change):
+        (base / name).write_bytes(edit_records(change)(example_maps[0].read_bytes()))
+        return base / name
+
     return {
         "format 1": example_maps[1],
-        "Ez x (1 + 1e-6)": patched(m0, base / "ez.map", EZ_AT, lambda v: v * (1 + 1e-6)),
-        "aper 2.5": patched(m0, base / "aper.map", APER_AT, lambda v: 2.5),
+        # Ez is record 8 (r[7]), the aperture the second real of record 1 (r[0]); node
+        # (i, j, k) = (3, 4, 100) of the 11 x 11 x 231 example is at (0.6, 0.8, -0.75) cm.
+        "Ez x (1 + 1e-6)": patched("ez.map", put(7, 3 + 11 * (4 + 11 * 100), lambda v: v * (1 + 1e-6))),
+        "aper 2.5": patched("aper.map", put(0, 1, 2.5)),
         "10 x 10 x 21": small_map,
     }
 

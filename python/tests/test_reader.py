@@ -6,7 +6,7 @@ import struct
 import numpy as np
 import pytest
 
-from conftest import framed
+from conftest import edit_records, framed, put
 from kavenmap import COMPONENTS, read_map
 from kavenmap.analysis import axis_peak
 from kavenmap.cli import main
@@ -34,29 +34,8 @@ def test_three_formats_read_back_to_the_same_map(example_maps):
 
 
 # Damaged copies of the example map. Format 0 is taken apart into its record
-# payloads here, independently of the reader, and framed again; the text
-# formats are edited line by line and field by field (24 columns a real).
-def records(data):
-    out, pos = [], 0
-    while pos < len(data):
-        (n,) = struct.unpack_from("<i", data, pos)
-        out.append(bytearray(data[pos + 4:pos + 4 + n]))
-        pos += n + 8
-    return out
-
-
-def edit_records(change):
-    def apply(data):
-        r = records(data)
-        change(r)
-        return framed(r)
-    return apply
-
-
-def put(record, index, value):
-    return lambda r: struct.pack_into("<d", r[record], 8 * index, value)
-
-
+# payloads (edit_records), independently of the reader, and framed again; the
+# text formats are edited line by line and field by field (24 columns a real).
 def swap_x_nodes(r):
     r[2][8:16], r[2][16:24] = r[2][16:24], r[2][8:16]
 
