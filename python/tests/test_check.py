@@ -5,12 +5,11 @@ reversed B for them), and with B of another mode."""
 
 import dataclasses
 import math
-import struct
 
 import numpy as np
 import pytest
 
-from conftest import convert, framed, report_json
+from conftest import convert, edit_records, report_json
 from kavenmap import beam_figures, read_map
 from kavenmap.analysis import C_LIGHT, line_voltages
 from kavenmap.cli import main
@@ -42,15 +41,11 @@ def b_of(m, sign=1):
     return {n: sign * getattr(m, n) for n in ("Bx", "By", "Bz")}
 
 
-def write_map0(path, m, **fields):
-    """m as a format-0 map, with the arrays given in fields replacing its own."""
-    parts = [struct.pack("<ddi", m.elen, m.aper, 0), struct.pack("<3i", *m.keys),
-             *(np.asarray(v, "<f8").tobytes() for v in (m.x, m.y, m.z)),
-             *(np.ascontiguousarray(np.asarray(fields.get(n, getattr(m, n)), "<f8").T).tobytes()
-               for n in ("Ex", "Ey", "Ez", "Bx", "By", "Bz")),
-             struct.pack("<i", -99)]
-    path.write_bytes(framed(parts))
-    return path
+def with_b(path, b):
+    """The format-0 map at path, its B records replaced by b ({name: array})."""
+    def change(r):
+        r[8:11] = [np.ascontiguousarray(np.asarray(b[n], "<f8").T).tobytes() for n in ("Bx", "By", "Bz")]
+    return edit_records(change)(path.read_bytes())
 
 
 OK, REVERSED = "B a quarter period after E", "B reversed"
@@ -66,11 +61,12 @@ CHECKS = [
 
 @pytest.mark.parametrize("family, b, verdict", CHECKS)
 def test_check_verdict(families, tmp_path, capsys, family, b, verdict):
-    path, f, m = families[family]
+    path, f, _ = families[family]
     sign = -1 if b == "before" else 1
     other = families[family if b in ("after", "before") else b][2]
-    path = write_map0(tmp_path / "eh_VRQ.#01", m, **b_of(other, sign))
-    assert main(["check", str(path), "--frequency", repr(f)]) == (0 if verdict == OK else 1)
+    copy = tmp_path / "eh_VRQ.#01"
+    copy.write_bytes(with_b(path, b_of(other, sign)))
+    assert main(["check", str(copy), "--frequency", repr(f)]) == (0 if verdict == OK else 1)
     assert capsys.readouterr().out.splitlines()[-1] == verdict
 
 
