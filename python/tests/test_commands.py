@@ -1,4 +1,5 @@
 import math
+import os
 import shutil
 import subprocess
 import sys
@@ -65,33 +66,46 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
     assert "transit-time factor T  0.63639" in capsys.readouterr().out
 
 
-# (arguments with A the example map, OUT a file to be written and DIR an
-# empty folder, status, what stderr says)
+# (format of the example map A, the arguments, status, what stderr says). A
+# is a copy of the map in the folder DIR, beside a file EARLIER and, where
+# the arguments name it, a hard link LINK to A; OUT is a file to be written.
 ARGUMENTS = [
-    (["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
-    (["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
-    (["diff", "A", "A", "--atol", "inf"], 2, "usage: kaven-map diff"),
-    (["diff", "A", "OUT"], 2, "kaven-map: OUT: cannot open a field map"),  # trouble, not 'differ'
-    (["export", "A"], 2, "usage: kaven-map export"),
-    *[(["export", "A", "--openpmd", "OUT", f"--frequency={f}"], 2, "the frequency must be a finite number > 0")
+    (0, ["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
+    (0, ["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
+    (0, ["diff", "A", "A", "--atol", "inf"], 2, "usage: kaven-map diff"),
+    (0, ["diff", "A", "OUT"], 2, "kaven-map: {OUT}: cannot open a field map"),  # trouble, not 'differ'
+    (0, ["export", "A"], 2, "usage: kaven-map export"),
+    *[(0, ["export", "A", "--openpmd", "OUT", f"--frequency={f}"], 2, "the frequency must be a finite number > 0")
       for f in ("nan", "0", "inf", "-1.3e9")],
-    (["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
-    (["info"], 2, "usage: kaven-map info"),
-    (["batch", "DIR", "--jobs", "0"], 2, "--jobs needs a number of 1 or more"),
-    (["batch", "DIR", "--summary", "out.txt"], 2, "must end in .csv or .json"),
-    (["batch", "DIR", "--chunk", "2"], 2, "--chunk only with --slurm"),
-    (["batch", "DIR", "--converter", "/nonexistent/converter"], 2, "no converter: /nonexistent/converter"),
+    (0, ["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
+    (0, ["export", "A", "--vti", "A"], 2, "--vti {A} is the map being exported"),
+    (1, ["export", "A", "--openpmd", "A", "--frequency", "1e9"], 2, "is the map being exported"),
+    (0, ["export", "A", "--vti", "LINK"], 2, "is the map being exported"),
+    (0, ["export", "A", "--vti", "EARLIER", "--openpmd", "EARLIER"], 2, "name the same file"),
+    (0, ["export", "A", "--vti", "DIR"], 2, "exists and is not a regular file"),
+    # No log beside the map: the frequency is missing before the VTI is written.
+    (2, ["export", "A", "--vti", "OUT", "--openpmd", "OUT.h5"], 1, "no log wavecalc_to_kaven.log beside"),
+    (0, ["info"], 2, "usage: kaven-map info"),
+    (0, ["batch", "DIR", "--jobs", "0"], 2, "--jobs needs a number of 1 or more"),
+    (0, ["batch", "DIR", "--summary", "out.txt"], 2, "must end in .csv or .json"),
+    (0, ["batch", "DIR", "--chunk", "2"], 2, "--chunk only with --slurm"),
+    (0, ["batch", "DIR", "--converter", "/nonexistent/converter"], 2, "no converter: /nonexistent/converter"),
 ]
 
 
-@pytest.mark.parametrize("argv, status, says", ARGUMENTS)
-def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, argv, status, says):
-    out = tmp_path / "out"
-    names = {"A": str(example_maps[0]), "OUT": str(out), "DIR": str(tmp_path)}
+@pytest.mark.parametrize("fmt, argv, status, says", ARGUMENTS)
+def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, fmt, argv, status, says):
+    names = {"A": tmp_path / "eh_VRQ.#01", "DIR": tmp_path, "EARLIER": tmp_path / "earlier",
+             "LINK": tmp_path / "link", "OUT": tmp_path / "out", "OUT.h5": tmp_path / "out.h5"}
+    shutil.copy(example_maps[fmt], names["A"])
+    if "LINK" in argv:
+        os.link(names["A"], names["LINK"])
+    names["EARLIER"].write_bytes(b"an earlier output")
+    before = {p: p.read_bytes() for p in tmp_path.iterdir()}
     assert run([names.get(a, a) for a in argv]) == status
     err = capsys.readouterr().err
-    assert says.replace("OUT", str(out)) in err and "Traceback" not in err
-    assert not out.exists()
+    assert says.format(**names) in err and "Traceback" not in err
+    assert {p: p.read_bytes() for p in tmp_path.iterdir() if p.is_file()} == before
 
 
 def test_version_and_a_closed_pipe(example_maps, capsys):
