@@ -68,7 +68,8 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
 
 # (format of the example map A, the arguments, status, what stderr says). A
 # is a copy of the map in the folder DIR, beside a file EARLIER and, where
-# the arguments name it, a hard link LINK to A; OUT is a file to be written.
+# the arguments name them, a hard link LINK to A and a FIFO without a writer
+# (a reader that opened it would wait for ever); OUT is a file to be written.
 ARGUMENTS = [
     (0, ["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
     (0, ["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
@@ -86,6 +87,12 @@ ARGUMENTS = [
     # No log beside the map: the frequency is missing before the VTI is written.
     (2, ["export", "A", "--vti", "OUT", "--openpmd", "OUT.h5"], 1, "no log wavecalc_to_kaven.log beside"),
     (0, ["info"], 2, "usage: kaven-map info"),
+    # What is not a file is refused by name.
+    (0, ["info", "FIFO"], 1, "is a FIFO (named pipe), not a field map"),
+    (0, ["info", "DIR"], 1, "is a folder"),
+    (0, ["info", "/dev/zero"], 1, "is a character device"),
+    (0, ["info", ""], 1, "an empty file name"),
+    (0, ["info", "OUT"], 1, "cannot open a field map: No such file"),
     (0, ["batch", "DIR", "--jobs", "0"], 2, "--jobs needs a number of 1 or more"),
     (0, ["batch", "DIR", "--summary", "out.txt"], 2, "must end in .csv or .json"),
     (0, ["batch", "DIR", "--chunk", "2"], 2, "--chunk only with --slurm"),
@@ -96,12 +103,15 @@ ARGUMENTS = [
 @pytest.mark.parametrize("fmt, argv, status, says", ARGUMENTS)
 def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, fmt, argv, status, says):
     names = {"A": tmp_path / "eh_VRQ.#01", "DIR": tmp_path, "EARLIER": tmp_path / "earlier",
-             "LINK": tmp_path / "link", "OUT": tmp_path / "out", "OUT.h5": tmp_path / "out.h5"}
+             "FIFO": tmp_path / "fifo", "LINK": tmp_path / "link", "OUT": tmp_path / "out",
+             "OUT.h5": tmp_path / "out.h5"}
     shutil.copy(example_maps[fmt], names["A"])
     if "LINK" in argv:
         os.link(names["A"], names["LINK"])
+    if "FIFO" in argv:
+        os.mkfifo(names["FIFO"])
     names["EARLIER"].write_bytes(b"an earlier output")
-    before = {p: p.read_bytes() for p in tmp_path.iterdir()}
+    before = {p: p.read_bytes() for p in tmp_path.iterdir() if p.is_file()}
     assert run([names.get(a, a) for a in argv]) == status
     err = capsys.readouterr().err
     assert says.format(**names) in err and "Traceback" not in err

@@ -1,6 +1,5 @@
 import json
 import math
-import os
 import struct
 
 import numpy as np
@@ -141,16 +140,6 @@ def test_damaged_map_is_refused_with_one_line(example_maps, tmp_path, capsys, fm
     messages = (message,) if isinstance(message, str) else message
     assert out == "" and err.count("\n") == 1 and err.startswith(f"kaven-map: {bad}"), err
     assert all(m in err for m in messages), err
-
-
-def test_what_is_not_a_file_is_refused_by_name(tmp_path, capsys):
-    fifo = tmp_path / "fifo"
-    os.mkfifo(fifo)  # no writer: a reader that opened it would wait for ever
-    for path, says in ((fifo, "is a FIFO (named pipe), not a field map"), (tmp_path, "is a folder"),
-                       ("/dev/zero", "is a character device"), ("", "an empty file name"),
-                       (tmp_path / "missing", "cannot open a field map: No such file")):
-        assert main(["info", str(path)]) == 1
-        assert says in capsys.readouterr().err
 
 
 def test_info_json_describes_the_example(example_maps, capsys):
