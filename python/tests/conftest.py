@@ -72,14 +72,6 @@ def put(record, index, value):
     return change
 
 
-def run(argv):
-    """main as the user runs it: argparse's exits become statuses."""
-    try:
-        return main([str(a) for a in argv])
-    except SystemExit as e:
-        return e.code
-
-
 def report_json(folder, out):
     """Runs report on the run in folder, writing to out; its report.json, in
     which a NaN or an infinity is a fault."""

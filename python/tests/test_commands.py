@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import edit_records, put, report_json, run
+from conftest import edit_records, put, report_json
 from kavenmap.cli import main
 from kavenmap.report import colour_scale
 
@@ -64,6 +64,14 @@ def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, 
     for name in r["figures"]:
         assert (out / name).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert "transit-time factor T  0.63639" in capsys.readouterr().out
+
+
+def run(argv):
+    """main as the user runs it: argparse's exits become statuses."""
+    try:
+        return main([str(a) for a in argv])
+    except SystemExit as e:
+        return e.code
 
 
 # (format of the example map A, the arguments, status, what stderr says). A
