@@ -14,7 +14,6 @@ import time
 import pytest
 
 from conftest import CONVERTER, GENERATOR
-from kavenmap.cli import main
 from slurm_cluster import slurm_cluster
 
 SMALL = ["--nx", "5", "--ny", "5", "--nz", "41", "--out-counts", "5,5,41"]
@@ -164,21 +163,8 @@ def test_interrupted_and_timed_out(tmp_path):
         with pytest.raises(ProcessLookupError):
             os.kill(int(s.read_text()), 0)
 
-    r = subprocess.run([*argv[:4], "slow3", "quiet", "--timeout", "0.3", "--converter", fake],
-                       cwd=tmp_path, capture_output=True, text=True, timeout=30)
+    r = batch(["slow3", "quiet", "--timeout", "0.3", "--converter", fake], tmp_path, timeout=30)
     assert r.returncode == 1 and r.stdout.splitlines()[1].split()[:3] == ["slow3", "timeout", "143"]
     assert r.stdout.splitlines()[2].split()[:3] == ["quiet", "failed", "0"]  # no log, no map
     with pytest.raises(ProcessLookupError):
         os.kill(int((tmp_path / "slow3" / "started").read_text()), 0)
-
-
-@pytest.mark.parametrize("args, says", [
-    (["--jobs", "0"], "--jobs needs a number of 1 or more"),
-    (["--summary", "out.txt"], "must end in .csv or .json"),
-    (["--chunk", "2"], "--chunk only with --slurm"),
-    (["--converter", "/nonexistent/converter"], "no converter: /nonexistent/converter"),
-])
-def test_usage_errors(tmp_path, capsys, args, says):
-    with pytest.raises(SystemExit) as e:
-        sys.exit(main(["batch", str(tmp_path), *args]))
-    assert e.value.code == 2 and says in capsys.readouterr().err

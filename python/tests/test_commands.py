@@ -1,43 +1,32 @@
-import json
 import math
+import os
 import shutil
-import struct
 import subprocess
 import sys
 
 import numpy as np
 import pytest
 
-from conftest import convert
+from conftest import edit_records, put, report_json
 from kavenmap.cli import main
 from kavenmap.report import colour_scale
 
 
-def patched(src, dst, offset, change):
-    """A copy of a format-0 map with the double at offset changed."""
-    data = bytearray(src.read_bytes())
-    (value,) = struct.unpack_from("<d", data, offset)
-    data[offset:offset + 8] = struct.pack("<d", change(value))
-    dst.write_bytes(bytes(data))
-    return dst
-
-
-# Ez sits in the third field record; node (i, j, k) = (3, 4, 100) of the
-# 11 x 11 x 231 example is at (0.6, 0.8, -0.75) cm.
-N = 11 * 11 * 231
-EZ_AT = 84 - 12 + 8 * (11 + 11 + 231) + 2 * (8 + 8 * N) + 4 + 8 * (3 + 11 * (4 + 11 * 100))
-APER_AT = 12
-
-
 @pytest.fixture(scope="module")
-def others(example_maps, tmp_path_factory):
+def others(example_maps, small_map, tmp_path_factory):
     base = tmp_path_factory.mktemp("diff")
-    m0 = example_maps[0]
+
+    def patched(name, change):
+        (base / name).write_bytes(edit_records(change)(example_maps[0].read_bytes()))
+        return base / name
+
     return {
         "format 1": example_maps[1],
-        "Ez x (1 + 1e-6)": patched(m0, base / "ez.map", EZ_AT, lambda v: v * (1 + 1e-6)),
-        "aper 2.5": patched(m0, base / "aper.map", APER_AT, lambda v: 2.5),
-        "10 x 10 x 21": convert(base / "small", 0, ["--out-keys", "0,0,0", "--out-counts", "10,10,21"]),
+        # Ez is record 8 (r[7]), the aperture the second real of record 1 (r[0]); node
+        # (i, j, k) = (3, 4, 100) of the 11 x 11 x 231 example is at (0.6, 0.8, -0.75) cm.
+        "Ez x (1 + 1e-6)": patched("ez.map", put(7, 3 + 11 * (4 + 11 * 100), lambda v: v * (1 + 1e-6))),
+        "aper 2.5": patched("aper.map", put(0, 1, 2.5)),
+        "10 x 10 x 21": small_map,
     }
 
 
@@ -56,8 +45,7 @@ def test_diff(example_maps, others, capsys, other, args, status, says):
 
 def test_report_on_the_example_gives_the_pillbox_figures_of_merit(example_maps, tmp_path, capsys):
     out = tmp_path / "report"
-    assert main(["report", str(example_maps[0].parent), "--out", str(out)]) == 0
-    r = json.loads((out / "report.json").read_text())
+    r = report_json(example_maps[0].parent, out)
     f, length, e0 = r["frequency"], 0.115, 1e6
     # Ez is E0 along the whole 11.5 cm cell: V0 = E0 L exactly, up to rounding.
     assert r["V0"] == pytest.approx(e0 * length, rel=1e-9)
@@ -86,28 +74,56 @@ def run(argv):
         return e.code
 
 
-# (arguments with A the example map and OUT a file to be written, status, what stderr says)
+# (format of the example map A, the arguments, status, what stderr says). A
+# is a copy of the map in the folder DIR, beside a file EARLIER and, where
+# the arguments name them, a hard link LINK to A and a FIFO without a writer
+# (a reader that opened it would wait for ever); OUT is a file to be written.
 ARGUMENTS = [
-    (["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
-    (["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
-    (["diff", "A", "A", "--atol", "inf"], 2, "usage: kaven-map diff"),
-    (["diff", "A", "OUT"], 2, "kaven-map: OUT: cannot open a field map"),  # trouble, not 'differ'
-    (["export", "A"], 2, "usage: kaven-map export"),
-    *[(["export", "A", "--openpmd", "OUT", f"--frequency={f}"], 2, "the frequency must be a finite number > 0")
+    (0, ["diff", "A", "A", "--rtol", "-1"], 2, "usage: kaven-map diff"),
+    (0, ["diff", "A", "A", "--rtol", "nan"], 2, "argument --rtol: 'nan': the tolerance must be a finite number >= 0"),
+    (0, ["diff", "A", "A", "--atol", "inf"], 2, "usage: kaven-map diff"),
+    (0, ["diff", "A", "OUT"], 2, "kaven-map: {OUT}: cannot open a field map"),  # trouble, not 'differ'
+    (0, ["export", "A"], 2, "usage: kaven-map export"),
+    *[(0, ["export", "A", "--openpmd", "OUT", f"--frequency={f}"], 2, "the frequency must be a finite number > 0")
       for f in ("nan", "0", "inf", "-1.3e9")],
-    (["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
-    (["info"], 2, "usage: kaven-map info"),
+    (0, ["export", "A", "--frequency", "x", "--vti", "OUT"], 2, "argument --frequency: 'x' is not a number"),
+    (0, ["export", "A", "--vti", "A"], 2, "--vti {A} is the map being exported"),
+    (1, ["export", "A", "--openpmd", "A", "--frequency", "1e9"], 2, "is the map being exported"),
+    (0, ["export", "A", "--vti", "LINK"], 2, "is the map being exported"),
+    (0, ["export", "A", "--vti", "EARLIER", "--openpmd", "EARLIER"], 2, "name the same file"),
+    (0, ["export", "A", "--vti", "DIR"], 2, "exists and is not a regular file"),
+    # No log beside the map: the frequency is missing before the VTI is written.
+    (2, ["export", "A", "--vti", "OUT", "--openpmd", "OUT.h5"], 1, "no log wavecalc_to_kaven.log beside"),
+    (0, ["info"], 2, "usage: kaven-map info"),
+    # What is not a file is refused by name.
+    (0, ["info", "FIFO"], 1, "is a FIFO (named pipe), not a field map"),
+    (0, ["info", "DIR"], 1, "is a folder"),
+    (0, ["info", "/dev/zero"], 1, "is a character device"),
+    (0, ["info", ""], 1, "an empty file name"),
+    (0, ["info", "OUT"], 1, "cannot open a field map: No such file"),
+    (0, ["batch", "DIR", "--jobs", "0"], 2, "--jobs needs a number of 1 or more"),
+    (0, ["batch", "DIR", "--summary", "out.txt"], 2, "must end in .csv or .json"),
+    (0, ["batch", "DIR", "--chunk", "2"], 2, "--chunk only with --slurm"),
+    (0, ["batch", "DIR", "--converter", "/nonexistent/converter"], 2, "no converter: /nonexistent/converter"),
 ]
 
 
-@pytest.mark.parametrize("argv, status, says", ARGUMENTS)
-def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, argv, status, says):
-    out = tmp_path / "out"
-    names = {"A": str(example_maps[0]), "OUT": str(out)}
+@pytest.mark.parametrize("fmt, argv, status, says", ARGUMENTS)
+def test_arguments_are_checked_before_anything_is_written(example_maps, tmp_path, capsys, fmt, argv, status, says):
+    names = {"A": tmp_path / "eh_VRQ.#01", "DIR": tmp_path, "EARLIER": tmp_path / "earlier",
+             "FIFO": tmp_path / "fifo", "LINK": tmp_path / "link", "OUT": tmp_path / "out",
+             "OUT.h5": tmp_path / "out.h5"}
+    shutil.copy(example_maps[fmt], names["A"])
+    if "LINK" in argv:
+        os.link(names["A"], names["LINK"])
+    if "FIFO" in argv:
+        os.mkfifo(names["FIFO"])
+    names["EARLIER"].write_bytes(b"an earlier output")
+    before = {p: p.read_bytes() for p in tmp_path.iterdir() if p.is_file()}
     assert run([names.get(a, a) for a in argv]) == status
     err = capsys.readouterr().err
-    assert says.replace("OUT", str(out)) in err and "Traceback" not in err
-    assert not out.exists()
+    assert says.format(**names) in err and "Traceback" not in err
+    assert {p: p.read_bytes() for p in tmp_path.iterdir() if p.is_file()} == before
 
 
 def test_version_and_a_closed_pipe(example_maps, capsys):

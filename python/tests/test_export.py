@@ -2,7 +2,6 @@ import base64
 import math
 import os
 import resource
-import shutil
 import signal
 import struct
 import subprocess
@@ -92,44 +91,6 @@ def test_vti_export(example_maps, tmp_path):
         assert e[3 * p:3 * p + 3] == pytest.approx([ref.Ex[i, j, k], ref.Ey[i, j, k], ref.Ez[i, j, k]], rel=1e-14)
         assert b[3 * p:3 * p + 3] == pytest.approx([ref.Bx[i, j, k], ref.By[i, j, k], ref.Bz[i, j, k]], rel=1e-14)
     assert m.counts == ref.counts
-
-
-def run(argv):
-    """main as the user runs it: argparse's exits become statuses."""
-    try:
-        return main([str(a) for a in argv])
-    except SystemExit as e:
-        return e.code
-
-
-def hard_link(src, folder):
-    os.link(src, folder / "link")
-    return folder / "link"
-
-
-# (format of the map, its options from (map, folder), status, message)
-UNSAFE = [
-    (0, lambda m, d: ["--vti", m], 2, "--vti {m} is the map being exported"),
-    (1, lambda m, d: ["--openpmd", m, "--frequency", "1e9"], 2, "is the map being exported"),
-    (0, lambda m, d: ["--vti", hard_link(m, d)], 2, "is the map being exported"),
-    (0, lambda m, d: ["--vti", d / "earlier", "--openpmd", d / "earlier"], 2, "name the same file"),
-    (0, lambda m, d: ["--vti", d], 2, "exists and is not a regular file"),
-    # No log beside the map: the frequency is missing before the VTI is written.
-    (2, lambda m, d: ["--vti", d / "new.vti", "--openpmd", d / "new.h5"], 1, "no log wavecalc_to_kaven.log beside"),
-]
-
-
-@pytest.mark.parametrize("fmt, options, status, says", UNSAFE)
-def test_export_refuses_before_writing(example_maps, tmp_path, capsys, fmt, options, status, says):
-    m = tmp_path / "eh_VRQ.#01"
-    shutil.copy(example_maps[fmt], m)
-    (tmp_path / "earlier").write_bytes(b"an earlier output")
-    argv = ["export", m, *options(m, tmp_path)]
-    before = {p: p.read_bytes() for p in tmp_path.iterdir()}
-    assert run(argv) == status
-    assert says.format(m=m) in capsys.readouterr().err
-    assert {p: p.read_bytes() for p in tmp_path.iterdir() if p.is_file()} == \
-        {p: b for p, b in before.items() if p.is_file()}
 
 
 @pytest.mark.parametrize("option, name", [("--vti", "out.vti"), ("--openpmd", "out.h5")])

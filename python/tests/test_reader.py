@@ -1,11 +1,11 @@
 import json
 import math
-import os
 import struct
 
 import numpy as np
 import pytest
 
+from conftest import edit_records, framed, put
 from kavenmap import COMPONENTS, read_map
 from kavenmap.analysis import axis_peak
 from kavenmap.cli import main
@@ -33,33 +33,8 @@ def test_three_formats_read_back_to_the_same_map(example_maps):
 
 
 # Damaged copies of the example map. Format 0 is taken apart into its record
-# payloads here, independently of the reader, and framed again; the text
-# formats are edited line by line and field by field (24 columns a real).
-def records(data):
-    out, pos = [], 0
-    while pos < len(data):
-        (n,) = struct.unpack_from("<i", data, pos)
-        out.append(bytearray(data[pos + 4:pos + 4 + n]))
-        pos += n + 8
-    return out
-
-
-def framed(payloads):
-    return b"".join(struct.pack("<i", len(p)) + bytes(p) + struct.pack("<i", len(p)) for p in payloads)
-
-
-def edit_records(change):
-    def apply(data):
-        r = records(data)
-        change(r)
-        return framed(r)
-    return apply
-
-
-def put(record, index, value):
-    return lambda r: struct.pack_into("<d", r[record], 8 * index, value)
-
-
+# payloads (edit_records), independently of the reader, and framed again; the
+# text formats are edited line by line and field by field (24 columns a real).
 def swap_x_nodes(r):
     r[2][8:16], r[2][16:24] = r[2][16:24], r[2][8:16]
 
@@ -167,16 +142,6 @@ def test_damaged_map_is_refused_with_one_line(example_maps, tmp_path, capsys, fm
     assert all(m in err for m in messages), err
 
 
-def test_what_is_not_a_file_is_refused_by_name(tmp_path, capsys):
-    fifo = tmp_path / "fifo"
-    os.mkfifo(fifo)  # no writer: a reader that opened it would wait for ever
-    for path, says in ((fifo, "is a FIFO (named pipe), not a field map"), (tmp_path, "is a folder"),
-                       ("/dev/zero", "is a character device"), ("", "an empty file name"),
-                       (tmp_path / "missing", "cannot open a field map: No such file")):
-        assert main(["info", str(path)]) == 1
-        assert says in capsys.readouterr().err
-
-
 def test_info_json_describes_the_example(example_maps, capsys):
     assert main(["info", "--json", str(example_maps[0])]) == 0
     info = json.loads(capsys.readouterr().out)
@@ -192,9 +157,6 @@ def test_info_json_describes_the_example(example_maps, capsys):
     assert info["file_size"] == info["implied_size"] == 1343804
 
 
-def test_info_without_an_axis_node_line(tmp_path, capsys):
-    from conftest import convert
-    # A full cross-section of 10 x 10 nodes has no node at x = 0, y = 0.
-    path = convert(tmp_path, 0, ["--out-keys", "0,0,0", "--out-counts", "10,10,21"])
-    assert main(["info", "--json", str(path)]) == 0
+def test_info_without_an_axis_node_line(small_map, capsys):
+    assert main(["info", "--json", str(small_map)]) == 0
     assert "axis_Ez_peak" not in json.loads(capsys.readouterr().out)
