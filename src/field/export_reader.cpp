@@ -35,7 +35,6 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -58,13 +57,6 @@ using field_detail::LoopOrder;
 using field_detail::message_number;
 using field_detail::message_triple;
 using field_detail::starts_with_point;
-
-// Three significant digits, for a ratio or an angle in a warning.
-std::string short_number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g", v);
-  return text;
-}
 
 // Points between two looks at the other reader's failure mark.
 constexpr long kStopCheckEvery = 4096;
