@@ -77,14 +77,15 @@ CircleStencils circle_stencils(const RunData& d, const Circle& circle, double r)
   return s;
 }
 
-// The two currents of the slices iz = first, first + stride, ... up to
-// Niz - 1, stored at index iz. Each slice depends only on the field arrays,
-// so slices may be computed in any order and on any thread.
 // The two currents and the on-axis Ez of each slice.
 struct SliceFields {
   std::vector<double> I_H, I_E, Ez0;
 };
 
+// The two currents and the on-axis Ez of the slices iz = first,
+// first + stride, ... up to Niz - 1, stored at index iz. Each slice depends
+// only on the field arrays, so slices may be computed in any order and on
+// any thread.
 void slice_currents(const RunData& d, const Circle& circle, int first, int stride, SliceFields& s) {
   const double r = d.aper / 2;
   const CircleStencils points = circle_stencils(d, circle, r);
