@@ -281,7 +281,6 @@ void check_maxwell(RunData& d, ListWriter& log) {
   d.avg_rRL1 = avg_rRL1;
   d.max_rRL1 = max_rRL1;
   d.min_rRL1 = min_rRL1;
-  d.axis_evidence = axis.evidence;
   log.record(" avg_sRL1= ", avg_sRL1);
   log.record(" avg_rRL1= ", avg_rRL1);
   log.record(" max_rRL1= ", max_rRL1);

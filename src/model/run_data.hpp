@@ -206,9 +206,6 @@ struct RunData {
 
   // --- Maxwell check statistics ------------------------------------------
   double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 0;
-  // Whether a slice of the axial check compared a real field: Ez on the
-  // axis and the circulation of B above the noise level.
-  bool axis_evidence = false;
   // Faraday's law over the whole full grid: correlation c of curl E with
   // omega B over the interior nodes (-1: B a quarter period after E, +1: B
   // a quarter period before it), the relative residual |curl E - sign(c)
