@@ -89,15 +89,14 @@ void normalise_fields(RunData& d, ListWriter& log) {
   // stored nodes (a mirrored node is a stored one with a sign). A value
   // that overflows here (Fnorm times a huge export value) is refused.
   const double Fnorm = d.Fnorm, mu1 = d.mu1;
-  FieldArray* const field[6] = {&d.Ex, &d.Ey, &d.Ez, &d.Bx, &d.By, &d.Bz};
   const char* const name[6] = {"Ex", "Ey", "Ez", "Bx", "By", "Bz"};
   // E on one thread, B on the other: every node is scaled on its own.
   bool sound[6];
-  on_two_threads(6 * field[0]->size(), [&](int part) {
+  on_two_threads(6 * d.stored(0).size(), [&](int part) {
     if (part == 0) {
-      for (int c = 0; c < 3; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) / 100; });
+      for (int c = 0; c < 3; ++c) sound[c] = scale_nodes(d.stored(c), [=](double v) { return (Fnorm * v) / 100; });
     } else {
-      for (int c = 3; c < 6; ++c) sound[c] = scale_nodes(*field[c], [=](double v) { return (Fnorm * v) * mu1; });
+      for (int c = 3; c < 6; ++c) sound[c] = scale_nodes(d.stored(c), [=](double v) { return (Fnorm * v) * mu1; });
     }
   });
   for (int c = 0; c < 6; ++c) {

@@ -32,7 +32,7 @@ double slice_ratio(double I_H, double I_E, double running_sRL1);
 // --- Faraday's law over the whole grid -----------------------------------
 
 // Correlation of curl E with omega B over the interior nodes of the full
-// grid, its relative residual, and the largest component of each field.
+// grid, its relative residual, and the largest component of E.
 // Reads the normalised full-grid arrays only.
 RunData::Faraday check_faraday(const RunData& d);
 

@@ -77,14 +77,15 @@ CircleStencils circle_stencils(const RunData& d, const Circle& circle, double r)
   return s;
 }
 
-// The two currents of the slices iz = first, first + stride, ... up to
-// Niz - 1, stored at index iz. Each slice depends only on the field arrays,
-// so slices may be computed in any order and on any thread.
 // The two currents and the on-axis Ez of each slice.
 struct SliceFields {
   std::vector<double> I_H, I_E, Ez0;
 };
 
+// The two currents and the on-axis Ez of the slices iz = first,
+// first + stride, ... up to Niz - 1, stored at index iz. Each slice depends
+// only on the field arrays, so slices may be computed in any order and on
+// any thread.
 void slice_currents(const RunData& d, const Circle& circle, int first, int stride, SliceFields& s) {
   const double r = d.aper / 2;
   const CircleStencils points = circle_stencils(d, circle, r);
@@ -151,9 +152,8 @@ std::string correlation(double c) {
 
 // "curl E against omega B correlates with c = ..., relative residual ...".
 std::string faraday_figures(const RunData::Faraday& f) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", f.residual);
-  return "curl E against omega B correlates with c = " + correlation(f.c) + ", relative residual " + buf;
+  return "curl E against omega B correlates with c = " + correlation(f.c) + ", relative residual " +
+         short_number(f.residual);
 }
 
 // Why the axial check holds no evidence.
@@ -161,10 +161,8 @@ std::string no_evidence(const RunData& d, const AxisFindings& a) {
   const double r = d.aper / 2;
   const std::string circle = "the circle r = aper/2 = " + message_number(r) + " cm";
   if (a.any_both) {
-    char level[32];
-    std::snprintf(level, sizeof level, "%.3g", a.ez_level);
-    return std::string("the Maxwell check compared noise: in the slices it compared, Ez on the axis reaches ") +
-           level + " of the largest E component of the full grid, a real field at least " +
+    return "the Maxwell check compared noise: in the slices it compared, Ez on the axis reaches " +
+           short_number(a.ez_level) + " of the largest E component of the full grid, a real field at least " +
            message_number(conditioning_detail::kAxisFieldLevel);
   }
   const std::string grid = "the full grid (x from " + message_number(d.Xi(1)) + " to " + message_number(d.Xi(d.Nix)) +
@@ -283,7 +281,6 @@ void check_maxwell(RunData& d, ListWriter& log) {
   d.avg_rRL1 = avg_rRL1;
   d.max_rRL1 = max_rRL1;
   d.min_rRL1 = min_rRL1;
-  d.axis_evidence = axis.evidence;
   log.record(" avg_sRL1= ", avg_sRL1);
   log.record(" avg_rRL1= ", avg_rRL1);
   log.record(" max_rRL1= ", max_rRL1);
@@ -307,11 +304,10 @@ void check_maxwell(RunData& d, ListWriter& log) {
   // A consistent pair gives ratios near +-1: a small mean says that B is far
   // larger than E's displacement current makes it.
   if (axis.evidence && std::fabs(avg_rRL1) < kSmallRatio) {
-    char factor[32];
-    std::snprintf(factor, sizeof factor, "%.3g", 1 / std::fabs(avg_rRL1));
     d.warnings.push_back("the Maxwell check's mean ratio avg_rRL1 = " + message_number(avg_rRL1) +
                          " is below " + message_number(kSmallRatio) +
-                         " in magnitude: E and B differ in scale by a factor of about 1/|avg_rRL1| = " + factor +
+                         " in magnitude: E and B differ in scale by a factor of about 1/|avg_rRL1| = " +
+                         short_number(1 / std::fabs(avg_rRL1)) +
                          ", B the larger (units of the H export? A/m expected)");
   }
 

@@ -35,7 +35,6 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -58,13 +57,6 @@ using field_detail::LoopOrder;
 using field_detail::message_number;
 using field_detail::message_triple;
 using field_detail::starts_with_point;
-
-// Three significant digits, for a ratio or an angle in a warning.
-std::string short_number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g", v);
-  return text;
-}
 
 // Points between two looks at the other reader's failure mark.
 constexpr long kStopCheckEvery = 4096;
@@ -294,17 +286,29 @@ long reread_point(int unit, const std::string& path, int values, long n, double*
   return src.line_number();
 }
 
-// Point n (1-based) of the two exports lies at different places.
-[[noreturn]] void refuse_mismatch(const Reader& e, const Reader& h, const Grid& g, long n) {
+// Point n of both exports, read again for a message: its values in each and
+// where it stands, "line N" when both exports hold it on the same line.
+struct PointPair {
   double ve[9];
   double vh[9];
-  const long line_e = reread_point(kUnitE, e.src->path(), e.values, n, ve);
-  const long line_h = reread_point(kUnitH, h.src->path(), h.values, n, vh);
-  const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
-                                             : "point " + std::to_string(n) + " (E line " + std::to_string(line_e) +
-                                                   ", H line " + std::to_string(line_h) + ")";
-  refuse(export_name(e) + " and " + export_name(h) + " disagree at " + where + ": E point " + message_triple(ve) +
-         ", H point " + message_triple(vh) + ", more than a quarter of the grid step " + message_triple(g.tol) +
+  std::string where;
+};
+
+PointPair reread_pair(const Reader& e, const Reader& h, long n) {
+  PointPair p;
+  const long line_e = reread_point(kUnitE, e.src->path(), e.values, n, p.ve);
+  const long line_h = reread_point(kUnitH, h.src->path(), h.values, n, p.vh);
+  p.where = line_e == line_h ? "line " + std::to_string(line_e)
+                             : "point " + std::to_string(n) + " (E line " + std::to_string(line_e) + ", H line " +
+                                   std::to_string(line_h) + ")";
+  return p;
+}
+
+// Point n (1-based) of the two exports lies at different places.
+[[noreturn]] void refuse_mismatch(const Reader& e, const Reader& h, const Grid& g, long n) {
+  const PointPair p = reread_pair(e, h, n);
+  refuse(export_name(e) + " and " + export_name(h) + " disagree at " + p.where + ": E point " + message_triple(p.ve) +
+         ", H point " + message_triple(p.vh) + ", more than a quarter of the grid step " + message_triple(g.tol) +
          " apart; the two exports must hold the same points in the same order");
 }
 
@@ -320,19 +324,12 @@ struct Apart {
 // H is taken at the E export's points, so its field is placed that far off.
 void warn_apart(RunData& d, const Reader& e, const Reader& h, const Apart& apart) {
   if (apart.points == 0) return;
-  const long first = apart.first;
   const long points = static_cast<long>(e.dev.size() / 3);
-  double ve[9];
-  double vh[9];
-  const long line_e = reread_point(kUnitE, e.src->path(), e.values, first, ve);
-  const long line_h = reread_point(kUnitH, h.src->path(), h.values, first, vh);
-  const std::string where = line_e == line_h ? "line " + std::to_string(line_e)
-                                             : "point " + std::to_string(first) + " (E line " + std::to_string(line_e) +
-                                                   ", H line " + std::to_string(line_h) + ")";
+  const PointPair p = reread_pair(e, h, apart.first);
   d.warnings.push_back(export_name(h) + ": " + std::to_string(apart.points) + " of its " + std::to_string(points) +
                        " points lie apart from the points of " + export_name(e) +
-                       " by more than their printed digits and 1e-3 of a grid step, the first at " + where +
-                       ": H point " + message_triple(vh) + ", E point " + message_triple(ve) + ", " +
+                       " by more than their printed digits and 1e-3 of a grid step, the first at " + p.where +
+                       ": H point " + message_triple(p.vh) + ", E point " + message_triple(p.ve) + ", " +
                        short_number(apart.by) + " grid steps apart along " + kAxisName[apart.axis] +
                        "; H is taken at the E export's points");
 }

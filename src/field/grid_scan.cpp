@@ -117,8 +117,8 @@ void scan(InputText& e_text, ScanResult& r) {
 
   // The coordinate that changes is the middle one; of two that both change,
   // the one that changes more (the other is only printed otherwise).
-  const double change1 = std::fabs(cur[other1] - first[other1]);
-  const double change2 = std::fabs(cur[other2] - first[other2]);
+  const double change1 = change(other1);
+  const double change2 = change(other2);
   const int mid = change1 != 0 && (change2 == 0 || change1 >= change2) ? other1 : other2;
   const int slow = mid == other1 ? other2 : other1;
   r.mid = mid;

@@ -36,9 +36,7 @@ FirstDataLine first_data_line(LineSource& src, bool strict) {
   while (src.next_line(line)) {
     TokenCursor tokens(line);
     while (tokens.next(token)) {
-      if (const char* c = decimal_comma_end(line.data(), token.data(), line.data() + line.size())) {
-        src.fail(decimal_comma_text(std::string_view(token.data(), static_cast<std::size_t>(c - token.data()))));
-      }
+      refuse_decimal_comma(src, line, token);
       double v;
       if (!parse_real(token, v)) {
         if (first.numbers < 9) {

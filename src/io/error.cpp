@@ -67,4 +67,10 @@ std::string message_number(double v) {
   return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
+std::string short_number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", v);
+  return text;
+}
+
 }  // namespace wk

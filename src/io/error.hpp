@@ -57,4 +57,7 @@ std::string shown_name(std::string_view name);
 // reads as the input wrote it ("inf", "nan" for those).
 std::string message_number(double v);
 
+// Three significant digits, for a ratio, an angle or a level in a warning.
+std::string short_number(double v);
+
 }  // namespace wk

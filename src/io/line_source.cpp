@@ -213,9 +213,7 @@ void FreeFormReader::ints(std::int32_t* out, int n) {
     TokenCursor cur(line);
     std::string_view tok;
     while (got < n && cur.next(tok)) {
-      if (const char* c = decimal_comma_end(line.data(), tok.data(), line.data() + line.size())) {
-        src_.fail(decimal_comma_text(std::string_view(tok.data(), static_cast<std::size_t>(c - tok.data()))));
-      }
+      refuse_decimal_comma(src_, line, tok);
       if (!parse_int(tok, out[got])) src_.fail(not_an_integer(tok));
       ++got;
     }
@@ -250,6 +248,12 @@ std::string decimal_comma_text(std::string_view token) {
          " looks like a number written with a decimal comma; the converter reads a decimal point and takes a "
          "comma for a separator between two values: write " +
          quote_token(with_point);
+}
+
+void refuse_decimal_comma(const LineSource& src, std::string_view line, std::string_view token) {
+  if (const char* c = decimal_comma_end(line.data(), token.data(), line.data() + line.size())) {
+    src.fail(decimal_comma_text(std::string_view(token.data(), static_cast<std::size_t>(c - token.data()))));
+  }
 }
 
 }  // namespace wk

@@ -141,5 +141,8 @@ std::string not_a_real(std::string_view token);
 std::string not_an_integer(std::string_view token);
 // The reason a number written with a decimal comma is refused.
 std::string decimal_comma_text(std::string_view token);
+// Fails src when the token of `line` that starts where `token` does is a
+// number written with a decimal comma (whose comma split it into tokens).
+void refuse_decimal_comma(const LineSource& src, std::string_view line, std::string_view token);
 
 }  // namespace wk

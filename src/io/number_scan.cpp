@@ -6,12 +6,6 @@ namespace wk {
 
 namespace {
 
-bool parse_whole(const char* b, const char* e, double& v) {
-  if (b == e) return false;
-  const auto res = std::from_chars(b, e, v, std::chars_format::general);
-  return res.ec == std::errc() && res.ptr == e;
-}
-
 // from_chars on [b, e), which must be read whole.
 std::errc parse_whole_errc(const char* b, const char* e, double& v) {
   if (b == e) return std::errc::invalid_argument;
@@ -25,7 +19,7 @@ std::errc parse_whole_errc(const char* b, const char* e, double& v) {
 std::errc parse_real_errc(std::string_view token, double& v) {
   const char* b = token.data();
   const char* e = b + token.size();
-  if (b != e && *b != '+' && parse_whole(b, e, v)) return std::errc();
+  if (b != e && *b != '+' && parse_whole_errc(b, e, v) == std::errc()) return std::errc();
 
   // Slow path: rewrite the Fortran forms into one that from_chars takes.
   constexpr std::size_t kMax = 128;

@@ -206,18 +206,14 @@ struct RunData {
 
   // --- Maxwell check statistics ------------------------------------------
   double avg_sRL1 = 0, avg_rRL1 = 0, max_rRL1 = 0, min_rRL1 = 0;
-  // Whether a slice of the axial check compared a real field: Ez on the
-  // axis and the circulation of B above the noise level.
-  bool axis_evidence = false;
   // Faraday's law over the whole full grid: correlation c of curl E with
   // omega B over the interior nodes (-1: B a quarter period after E, +1: B
   // a quarter period before it), the relative residual |curl E - sign(c)
-  // omega B| / |curl E|, and the largest component of E (V/cm) and of B
-  // (gauss) on the full grid.
+  // omega B| / |curl E|, and the largest component of E (V/cm) on the full
+  // grid.
   struct Faraday {
     double c = 0, residual = 0;
-    std::int64_t nodes = 0;  // interior nodes compared
-    double E_max = 0, B_max = 0;
+    double E_max = 0;
   } faraday;
   // What the sign correction reverses: nothing; E or B after the sign of the
   // first Ez peak on the axis; B, from the whole grid, when the axis holds
