@@ -13,6 +13,9 @@ namespace wk {
 
 namespace {
 
+// How far the inflation of a compressed H export runs ahead of its reading.
+constexpr std::size_t kHWindowBytes = std::size_t{8} << 20;
+
 // The start of a compressed export, looked at before the rest is inflated:
 // its first data line must start with a number, as every line of an export
 // does. A line that the block may have cut is left to the reading.
@@ -39,6 +42,11 @@ Exports::Exports(const std::string& efile, const std::string& hfile) {
     std::exception_ptr& error = part == 0 ? e_error_ : h_error_;
     Inflating inflating;
     inflating.check_start = check_export_start;
+    // Inflated while it is read: E whole, since the grid scan reads it
+    // before the reading pass reads it again; H a window ahead of the
+    // reading pass, which gives its text back behind it.
+    inflating.stream = true;
+    inflating.window = part == 0 ? 0 : kHWindowBytes;
     try {
       text = std::make_unique<InputText>(part == 0 ? kUnitE : kUnitH, part == 0 ? efile : hfile,
                                          InputText::Gzip::inflate, inflating);
@@ -46,6 +54,11 @@ Exports::Exports(const std::string& efile, const std::string& hfile) {
       error = std::current_exception();
     }
   });
+}
+
+void Exports::refuse_damaged() {
+  if (e_) e_->check_intact();
+  if (h_) h_->check_intact();
 }
 
 InputText& Exports::get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error) {

@@ -23,6 +23,10 @@ class Exports {
   Exports(const std::string& efile, const std::string& hfile);
   InputText& e() { return get(e_, e_error_); }
   InputText& h() { return get(h_, h_error_); }
+  // For a run that fails while reading them: ends it with the damage of a
+  // compressed export (E's first) when one is damaged beyond what was read,
+  // since what a reader met in it may be the damage's garbage.
+  void refuse_damaged();
 
   // The first and the last point of the E export as read, before the
   // scale: set by the grid scan, the reading pass places its nodes between

@@ -187,8 +187,11 @@ ScanEnd count_to_end(InputText& text, FreeFormReader& in, long n, double* cur, i
   const std::uint64_t size = text.text().size();
   const std::uint64_t here = src.next_offset();
   // The lines left, as many as the n lines read so far make of the bytes
-  // left: a second thread only for enough of them (see kTwoThreadsMinWork).
-  const std::uint64_t lines_left = size > here && here > 0 ? (size - here) / (here / n + 1) : 0;
+  // left: a second thread only for enough of them (see kTwoThreadsMinWork),
+  // and only in a text that is all there (a streamed one is counted as it
+  // is inflated).
+  const std::uint64_t lines_left =
+      text.complete() && size > here && here > 0 ? (size - here) / (here / n + 1) : 0;
   if (lines_left >= kTwoThreadsMinWork) {
     const std::uint64_t boundary = line_start_after(text.text(), here + (size - here) / 2);
     SecondHalf half;

@@ -10,14 +10,17 @@
 #include <cstdint>
 #include <cstring>
 
-#if WK_INFLATE_LIBDEFLATE
-#include <libdeflate.h>
+#if WK_INFLATE_ISAL
+#include <isa-l/igzip_lib.h>
 #endif
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "io/error.hpp"
 #include "io/large_block.hpp"
@@ -112,56 +115,182 @@ std::size_t page_size() {
 
 std::size_t page_rounded(std::size_t bytes) { return (bytes + page_size() - 1) / page_size() * page_size(); }
 
-// Room for the inflated text: anonymous memory, untouched pages costing
-// nothing, in huge pages where the kernel offers them when it is large (see
-// io/large_block.hpp), grown by remapping when a stream inflates to more
-// than expected.
-class OutRegion {
+// The inflated text is written in pieces of this size at most: a reader
+// waiting for text gets it a piece at a time.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
+// A reader waiting for a text backs its memory in steps of this size.
+constexpr std::size_t kBackAheadBytes = std::size_t{4} << 20;
+
+// The compressed file's pages are given back behind the inflation in steps
+// of this size.
+constexpr std::size_t kInputReleaseBytes = std::size_t{4} << 20;
+
+// Inflates the gzip members of a file one after another: ISA-L's inflate
+// where the build has it (some five times as fast as zlib's), zlib's
+// otherwise. Both check each member's CRC and length.
+class MemberInflater {
  public:
-  explicit OutRegion(std::size_t bytes) {
-    if (bytes < kHugePageBytes) {
-      n_ = page_rounded(bytes);
-      p_ = ::mmap(nullptr, n_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (p_ == MAP_FAILED) p_ = nullptr;
-      return;
-    }
-    try {
-      n_ = large_block_bytes(bytes);
-      p_ = map_large_block(n_);
-    } catch (const std::bad_alloc&) {
-      p_ = nullptr;
-    }
+  enum class Result { more, member_end, damaged };
+
+#if WK_INFLATE_ISAL
+  MemberInflater() : state_(std::make_unique<inflate_state>()) { next_member(); }
+  bool opened() const { return true; }
+  void next_member() {
+    isal_inflate_init(state_.get());
+    state_->crc_flag = ISAL_GZIP;
   }
-  ~OutRegion() {
-    if (p_ != nullptr) ::munmap(p_, n_);
-  }
-  bool mapped() const { return p_ != nullptr; }
-  char* data() const { return static_cast<char*>(p_); }
-  std::size_t size() const { return n_; }
-  bool grow_to(std::size_t bytes) {
-    bytes = bytes < kHugePageBytes ? page_rounded(bytes) : large_block_bytes(bytes);
-    void* q = ::mremap(p_, n_, bytes, MREMAP_MAYMOVE);
-    if (q == MAP_FAILED) return false;
-    p_ = q;
-    n_ = bytes;
-#ifdef MADV_HUGEPAGE
-    if (n_ >= kHugePageBytes) ::madvise(p_, n_, MADV_HUGEPAGE);
-#endif
-    return true;
-  }
-  // Hands the mapping over to its new owner.
-  void* release() {
-    void* q = p_;
-    p_ = nullptr;
-    return q;
+  // Inflates in[at, n) into out[used, room) as far as it goes, moving at
+  // and used on.
+  Result step(const unsigned char* in, std::size_t n, std::size_t& at, char* out, std::size_t room,
+              std::size_t& used) {
+    inflate_state& z = *state_;
+    const auto in_chunk = static_cast<std::uint32_t>(std::min<std::size_t>(n - at, UINT32_MAX));
+    const auto out_chunk = static_cast<std::uint32_t>(std::min<std::size_t>(room - used, UINT32_MAX));
+    z.next_in = const_cast<std::uint8_t*>(in + at);
+    z.avail_in = in_chunk;
+    z.next_out = reinterpret_cast<std::uint8_t*>(out + used);
+    z.avail_out = out_chunk;
+    const int r = isal_inflate(&z);
+    at += in_chunk - z.avail_in;
+    used += out_chunk - z.avail_out;
+    if (r != ISAL_DECOMP_OK) return Result::damaged;
+    return z.block_state == ISAL_BLOCK_FINISH ? Result::member_end : Result::more;
   }
 
  private:
-  void* p_ = nullptr;
-  std::size_t n_ = 0;
+  std::unique_ptr<inflate_state> state_;
+#else
+  bool opened() { return stream_.opened || stream_.open(); }
+  void next_member() { inflateReset(&stream_.z); }
+  Result step(const unsigned char* in, std::size_t n, std::size_t& at, char* out, std::size_t room,
+              std::size_t& used) {
+    const int r = stream_.step(in, n, at, out, room, used);
+    if (r == Z_STREAM_END) return Result::member_end;
+    // Z_BUF_ERROR: no progress possible, which a full output allows.
+    if (r == Z_OK || (r == Z_BUF_ERROR && stream_.z.avail_out == 0)) return Result::more;
+    return Result::damaged;
+  }
+
+ private:
+  GzipStream stream_;
+#endif
 };
 
 }  // namespace
+
+// The inflation of a compressed file: the file mapped, the text's memory
+// (address space for the most text the file may hold, pages taken as the
+// text is written), and, for a streamed text, the thread that inflates it
+// and what it and the readers tell each other.
+struct InputText::Stream {
+  MappedInput in;
+  char* out = nullptr;
+  std::size_t out_bytes = 0;
+  std::size_t max_bytes = 0;
+  const char* limit = "";
+  std::size_t window = 0;
+
+  // Bytes of text written, with kDone set once the inflation has ended
+  // (error then says whether it failed).
+  static constexpr std::uint64_t kDone = std::uint64_t{1} << 63;
+  std::atomic<std::uint64_t> produced{0};
+  std::exception_ptr error;
+  // What the readers gave back, and the most text one of them waits for.
+  std::atomic<std::uint64_t> released{0};
+  std::atomic<std::uint64_t> wanted{0};
+  std::atomic<bool> cancelled{false};
+  // Inflated to its end only to see whether it is intact: nobody reads the
+  // text any more, so it is given back as it is written.
+  std::atomic<bool> draining{false};
+  // Changed with each of the three above, to wake the inflating thread.
+  std::atomic<std::uint32_t> wake{0};
+  std::jthread thread;
+
+  // Of the inflating thread: the compressed bytes given back, and, for a
+  // text with a window, the end of the memory that holds pages (written or
+  // moved there) and how much of what the readers gave back has been moved.
+  std::size_t in_released = 0;
+  std::size_t frontier = 0;
+  std::size_t recycled = 0;
+  bool recycling = true;
+  // Of the readers: the end of the memory they have backed ahead of the
+  // inflation while they waited for it, and how far that may go (the
+  // size the file's gzip trailer gives, for a file of one member).
+  std::atomic<std::uint64_t> backed{0};
+  std::size_t expected = 0;
+
+  ~Stream() {
+    if (out != nullptr) ::munmap(out, out_bytes);
+  }
+
+  void poke() {
+    wake.fetch_add(1, std::memory_order_release);
+    wake.notify_all();
+  }
+  void publish(std::uint64_t value) {
+    produced.store(value, std::memory_order_release);
+    produced.notify_all();
+  }
+  // Backs the text's memory up to `end` before it is written: in a text
+  // with a window, with the pages of text the readers gave back, moved from
+  // behind them to the front (mremap moves whole huge pages without copying
+  // them), so that the text is written into memory that is already there
+  // instead of the kernel clearing fresh pages for each piece.
+  void back_to(std::size_t end) {
+    while (window != 0 && recycling && frontier < end) {
+      const std::size_t given = released.load(std::memory_order_acquire);
+      const std::size_t want = large_block_bytes(end - frontier);
+      if (given <= recycled || frontier + want > out_bytes) {
+        // Nothing to move: the pages are taken fresh as they are written.
+        frontier += want;
+        return;
+      }
+      const std::size_t k = std::min(given - recycled, want);
+      if (::mremap(out + recycled, k, k, MREMAP_MAYMOVE | MREMAP_FIXED, out + frontier) == MAP_FAILED) {
+        recycling = false;
+        return;
+      }
+      recycled += k;
+      frontier += k;
+    }
+  }
+  // Of a reader waiting for the text, up to `have` bytes there: backs the
+  // next stretch of memory ahead of the inflation, so that the kernel's
+  // clearing of fresh pages, which costs as much as the inflating, is done
+  // on the reader's core; false when there is nothing to back.
+  bool back_ahead(std::size_t have) {
+    const std::size_t limit = std::min(large_block_bytes(expected), out_bytes);
+    std::uint64_t seen = backed.load(std::memory_order_relaxed);
+    std::uint64_t from;
+    std::uint64_t to;
+    do {
+      from = std::max<std::uint64_t>(seen, have / kHugePageBytes * kHugePageBytes);
+      if (from >= limit) return false;
+      to = std::min<std::uint64_t>(from + kBackAheadBytes, limit);
+    } while (!backed.compare_exchange_weak(seen, to));
+#ifdef MADV_POPULATE_WRITE
+    // Pages already there are left as they are.
+    return ::madvise(out + from, to - from, MADV_POPULATE_WRITE) == 0;
+#else
+    return false;
+#endif
+  }
+  // Waits until the text may grow past `used` bytes: within the window
+  // ahead of what the readers gave back, or up to what one of them waits
+  // for. False when the text is no longer wanted.
+  bool room_past(std::size_t used) {
+    for (;;) {
+      const std::uint32_t seen = wake.load(std::memory_order_acquire);
+      if (cancelled.load(std::memory_order_acquire)) return false;
+      if (window == 0 || draining.load(std::memory_order_acquire)) return true;
+      const std::uint64_t limit = std::max(released.load(std::memory_order_acquire) + window,
+                                           wanted.load(std::memory_order_acquire));
+      if (used < limit) return true;
+      wake.wait(seen, std::memory_order_acquire);
+    }
+  }
+};
 
 const char* kind_of_file(unsigned mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
@@ -206,6 +335,12 @@ InputText::InputText(int unit, std::string path, Gzip gzip, const Inflating& inf
 }
 
 InputText::~InputText() {
+  if (stream_ && stream_->thread.joinable()) {
+    stream_->cancelled.store(true, std::memory_order_release);
+    stream_->poke();
+    stream_->thread.join();
+  }
+  stream_.reset();
   if (region_ != nullptr) ::munmap(region_, region_bytes_);
 }
 
@@ -260,108 +395,191 @@ void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
   }
   in.n = size;
   ::madvise(in.p, size, MADV_SEQUENTIAL);
-  const auto* const bytes = static_cast<const unsigned char*>(in.p);
-  if (inflating.check_start != nullptr) check_start(bytes, size, inflating);
-  const std::size_t max_bytes = inflating.max_bytes;
-  const auto too_big = [&] {
-    file_error(unit_, path_, 0,
-               "the gzip-compressed file unpacks to more than " + std::to_string(max_bytes) + " bytes, " +
-                   inflating.limit + "; it is no export");
-  };
+  // The check reads its block as the whole text, before the stream exists.
+  if (inflating.check_start != nullptr) check_start(static_cast<const unsigned char*>(in.p), size, inflating);
+  stream_ = std::make_unique<Stream>();
+  Stream& s = *stream_;
+  std::swap(s.in.p, in.p);
+  std::swap(s.in.n, in.n);
+  // The last four bytes of a gzip member give its inflated size (modulo
+  // 2^32): of a one-member file, the size to expect.
+  if (size >= 4) {
+    const unsigned char* t = static_cast<const unsigned char*>(s.in.p) + size - 4;
+    s.expected = t[0] | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 | std::size_t{t[3]} << 24;
+  }
+
+  // Room for text up to one byte past the limit: a text that fills it is
+  // too big. Only the pages written are ever backed by memory.
+  s.max_bytes = inflating.max_bytes;
+  s.limit = inflating.limit;
+  try {
+    if (s.max_bytes + 1 < kHugePageBytes) {
+      s.out_bytes = page_rounded(s.max_bytes + 1);
+      void* p = ::mmap(nullptr, s.out_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+      s.out = static_cast<char*>(p);
+    } else {
+      s.out_bytes = large_block_bytes(s.max_bytes + 1);
+      s.out = static_cast<char*>(reserve_large_block(s.out_bytes));
+    }
+  } catch (const std::bad_alloc&) {
+    s.out = nullptr;
+    file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  }
+  data_ = s.out;
+
+  if (inflating.stream) {
+    s.window = inflating.window;
+    if (s.window != 0) release_step_ = std::max(s.window / 4, kHugePageBytes);
+    try {
+      s.thread = std::jthread([this] {
+        Stream& st = *stream_;
+        std::size_t used = 0;
+        try {
+          inflate_text(used);
+        } catch (...) {
+          st.error = std::current_exception();
+        }
+        st.publish(used | Stream::kDone);
+      });
+      return;
+    } catch (...) {
+      // No thread to be had: the text is inflated whole here.
+      s.window = 0;
+      release_step_ = kReleaseStepBytes;
+    }
+  }
+  std::size_t used = 0;
+  inflate_text(used);
+  s.publish(used | Stream::kDone);
+}
+
+void InputText::inflate_text(std::size_t& used) {
+  Stream& s = *stream_;
+  const auto* const bytes = static_cast<const unsigned char*>(s.in.p);
+  const std::size_t size = s.in.n;
   const auto corrupt = [&](std::string_view what) {
     file_error(unit_, path_, 0,
                std::string("the gzip-compressed file ") + std::string(what) +
                    "; unpack it with gzip -d to see what is wrong, or export it again");
   };
-
-  // The last four bytes of a gzip member give its inflated size (modulo
-  // 2^32): of a one-member file, the size to expect.
-  std::size_t expect = 4 * size;
-  if (size >= 4) {
-    const unsigned char* t = bytes + size - 4;
-    const std::size_t isize = t[0] | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 | std::size_t{t[3]} << 24;
-    if (isize >= size / 2) expect = isize;
-  }
-  if (expect > max_bytes) expect = max_bytes;
-  OutRegion out(expect + 1);
-  if (!out.mapped()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
-  // Room for output up to one byte past the limit: a text that fills it is
-  // too big.
-  const auto room = [&] { return std::min(out.size(), max_bytes + 1); };
-  const auto grow = [&] {
-    if (room() > max_bytes) too_big();
-    if (!out.grow_to(std::min(2 * out.size(), max_bytes + 1))) {
-      file_error(unit_, path_, 0, "not enough memory to inflate the file");
-    }
+  const auto too_big = [&] {
+    file_error(unit_, path_, 0,
+               "the gzip-compressed file unpacks to more than " + std::to_string(s.max_bytes) + " bytes, " + s.limit +
+                   "; it is no export");
   };
-  std::size_t used = 0;
+  MemberInflater inflater;
+  if (!inflater.opened()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  const std::size_t room = s.max_bytes + 1;
   std::size_t at = 0;
-
-#if WK_INFLATE_LIBDEFLATE
-  struct Decompressor {
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    ~Decompressor() {
-      if (d != nullptr) libdeflate_free_decompressor(d);
-    }
-  } dec;
-  if (dec.d == nullptr) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  std::size_t drained = 0;  // text given back while draining
   // One member after another (gzip files may be concatenated).
-  while (at < size) {
-    if (size - at < 2 || bytes[at] != kGzipMagic[0] || bytes[at + 1] != kGzipMagic[1]) {
-      corrupt("has data after the end of its compressed stream");
-    }
-    std::size_t in_used = 0;
-    std::size_t out_got = 0;
-    const libdeflate_result r = libdeflate_gzip_decompress_ex(dec.d, bytes + at, size - at, out.data() + used,
-                                                              room() - used, &in_used, &out_got);
-    if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
-      grow();
-      continue;
-    }
-    if (r != LIBDEFLATE_SUCCESS) corrupt("is corrupt or truncated");
-    used += out_got;
-    at += in_used;
-  }
-#else
-  GzipStream s;
-  if (!s.open()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
   bool member_open = true;
   while (at < size || member_open) {
     if (!member_open) {
       if (size - at < 2 || bytes[at] != kGzipMagic[0] || bytes[at + 1] != kGzipMagic[1]) {
         corrupt("has data after the end of its compressed stream");
       }
-      inflateReset(&s.z);
+      inflater.next_member();
       member_open = true;
     }
-    if (used == room()) grow();
-    const int r = s.step(bytes, size, at, out.data(), room(), used);
-    if (r == Z_STREAM_END) {
-      member_open = false;
-    } else if (r == Z_BUF_ERROR && s.z.avail_out == 0) {
-      continue;  // more room needed
-    } else if (r != Z_OK || (at == size && s.z.avail_out != 0)) {
+    if (used == room) too_big();
+    if (!s.room_past(used)) return;  // nobody reads the text any more
+    const std::size_t piece_end = std::min(room, used + kPieceBytes);
+    s.back_to(piece_end);
+    const MemberInflater::Result r = inflater.step(bytes, size, at, s.out, piece_end, used);
+    if (r == MemberInflater::Result::damaged || (r == MemberInflater::Result::more && at == size && used < piece_end)) {
       corrupt("is corrupt or truncated");
     }
+    if (r == MemberInflater::Result::member_end) member_open = false;
+    s.publish(used);
+    // The compressed bytes are not read again.
+    if (at - s.in_released >= kInputReleaseBytes) {
+      const std::size_t end = at / page_size() * page_size();
+      ::madvise(static_cast<char*>(s.in.p) + s.in_released, end - s.in_released, MADV_DONTNEED);
+      s.in_released = end;
+    }
+    if (s.draining.load(std::memory_order_acquire) && used - drained >= kPieceBytes) {
+      const std::size_t end = used / page_size() * page_size();
+      ::madvise(s.out + drained, end - drained, MADV_DONTNEED);
+      drained = end;
+    }
   }
-#endif
-  if (used > max_bytes) too_big();
+  if (used == room) too_big();
+}
 
-  region_bytes_ = out.size();
-  region_ = out.release();
-  data_ = static_cast<const char*>(region_);
-  size_ = used;
+void InputText::check_intact() {
+  if (!stream_) return;
+  Stream& s = *stream_;
+  if (s.thread.joinable()) {
+    s.draining.store(true, std::memory_order_release);
+    s.poke();
+    for (std::uint64_t p = s.produced.load(std::memory_order_acquire); (p & Stream::kDone) == 0;
+         p = s.produced.load(std::memory_order_acquire)) {
+      s.produced.wait(p, std::memory_order_acquire);
+    }
+  }
+  if (s.error) std::rethrow_exception(s.error);
+}
+
+bool InputText::complete() const {
+  // A text whose inflation failed is never complete: its readers meet the
+  // failure at its end.
+  return !stream_ || ((stream_->produced.load(std::memory_order_acquire) & Stream::kDone) != 0 && !stream_->error);
+}
+
+std::size_t InputText::available() const {
+  if (!stream_) return size_;
+  return static_cast<std::size_t>(stream_->produced.load(std::memory_order_acquire) & ~Stream::kDone);
+}
+
+std::size_t InputText::wait_beyond(std::size_t have) {
+  if (!stream_) return size_;
+  Stream& s = *stream_;
+  std::uint64_t want = s.wanted.load(std::memory_order_relaxed);
+  while (want < have + 1 && !s.wanted.compare_exchange_weak(want, have + 1)) {
+  }
+  s.poke();
+  for (;;) {
+    const std::uint64_t p = s.produced.load(std::memory_order_acquire);
+    const std::uint64_t bytes = p & ~Stream::kDone;
+    if (bytes > have) return static_cast<std::size_t>(bytes);
+    if ((p & Stream::kDone) != 0) {
+      if (s.error) std::rethrow_exception(s.error);
+      return static_cast<std::size_t>(bytes);
+    }
+    // A text kept whole is written into fresh memory: back some of it
+    // meanwhile. A text with a window reuses its pages.
+    if (s.window == 0 && s.back_ahead(static_cast<std::size_t>(bytes))) continue;
+    s.produced.wait(p, std::memory_order_acquire);
+  }
 }
 
 void InputText::release_before(std::size_t offset) {
-  if (region_ == nullptr) return;
-  if (offset > size_) offset = size_;
-  // Whole huge pages of an inflated text, so that none is split.
-  const std::size_t grain = compressed_ && region_bytes_ >= kHugePageBytes ? kHugePageBytes : page_size();
+  char* base = nullptr;
+  std::size_t grain = page_size();
+  if (stream_) {
+    base = stream_->out;
+    offset = std::min(offset, available());
+    // Whole huge pages of an inflated text, so that none is split.
+    if (stream_->out_bytes >= kHugePageBytes) grain = kHugePageBytes;
+  } else if (region_ != nullptr) {
+    base = static_cast<char*>(region_);
+    offset = std::min(offset, size_);
+  } else {
+    return;
+  }
   const std::size_t end = offset / grain * grain;
   if (end <= released_) return;
-  ::madvise(static_cast<char*>(region_) + released_, end - released_, MADV_DONTNEED);
+  // A text inflated within a window hands its pages to the inflation, which
+  // moves them to the front, as long as it goes on.
+  if (!stream_ || stream_->window == 0 || complete()) ::madvise(base + released_, end - released_, MADV_DONTNEED);
   released_ = end;
+  if (stream_) {
+    // The inflation may run on into the window again.
+    stream_->released.store(end, std::memory_order_release);
+    stream_->poke();
+  }
 }
 
 }  // namespace wk

@@ -16,6 +16,11 @@ inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 // (what large_block_bytes gives); throws std::bad_alloc when there is no
 // memory.
 void* map_large_block(std::size_t bytes);
+// The same as address space only: no memory is set aside for the block
+// until its pages are first touched (for text whose size is known only as
+// it is inflated; a page touched when none is left is a fault of the
+// kernel's, not a bad_alloc).
+void* reserve_large_block(std::size_t bytes);
 std::size_t large_block_bytes(std::size_t bytes);
 void unmap_large_block(void* p, std::size_t bytes) noexcept;
 

@@ -13,21 +13,33 @@ namespace {
 // A UTF-8 byte-order mark, skipped at the start of a file.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// Text read since the last release before the memory behind is given back.
-constexpr std::size_t kReleaseEvery = std::size_t{16} << 20;
-
 }  // namespace
 
 LineSource::LineSource(int unit, std::string path, InputText::Gzip gzip)
-    : own_(std::make_unique<InputText>(unit, std::move(path), gzip)),
-      text_(own_.get()),
-      data_(text_->text().data()),
-      size_(text_->text().size()) {
+    : own_(std::make_unique<InputText>(unit, std::move(path), gzip)), text_(own_.get()) {
+  take_text();
+}
+
+LineSource::LineSource(InputText& text) : text_(&text) { take_text(); }
+
+void LineSource::take_text() {
+  // Whether the text is complete is asked first: what is there then is all.
+  streaming_ = !text_->complete();
+  const std::string_view text = text_->text();
+  data_ = text.data();
+  size_ = text.size();
   start_at(0);
 }
 
-LineSource::LineSource(InputText& text) : text_(&text), data_(text.text().data()), size_(text.text().size()) {
-  start_at(0);
+bool LineSource::more() {
+  if (!streaming_) return false;
+  const std::size_t now = text_->wait_beyond(size_);
+  if (now == size_) {
+    streaming_ = false;
+    return false;
+  }
+  size_ = now;
+  return true;
 }
 
 void LineSource::fail(std::string_view what) const { file_error(unit(), path(), line_number_, what); }
@@ -37,6 +49,8 @@ void LineSource::fail_end_of_file() const {
 }
 
 void LineSource::start_at(std::uint64_t offset) {
+  while ((offset > size_ || size_ < kByteOrderMark.size()) && more()) {
+  }
   pos_ = offset < size_ ? static_cast<std::size_t>(offset) : size_;
   line_number_ = 0;
   from_start_ = offset == 0;
@@ -55,11 +69,19 @@ void LineSource::check_line_ends(std::string_view first_line) const {
 }
 
 bool LineSource::next_line(std::string_view& line) {
-  if (pos_ == size_) return false;
+  if (pos_ == size_ && !more()) return false;
   const char* const start = data_ + pos_;
-  // A line end is looked for within the longest line and its CR LF only.
-  const std::size_t span = std::min(size_ - pos_, kMaxLineBytes + 2);
-  const char* end = static_cast<const char*>(std::memchr(start, '\n', span));
+  // A line end is looked for within the longest line and its CR LF only;
+  // in a streamed text, in what is there and then in what comes.
+  std::size_t searched = 0;
+  std::size_t span;
+  const char* end;
+  for (;;) {
+    span = std::min(size_ - pos_, kMaxLineBytes + 2);
+    end = static_cast<const char*>(std::memchr(start + searched, '\n', span - searched));
+    if (end != nullptr || span == kMaxLineBytes + 2 || !more()) break;
+    searched = span;
+  }
   const bool ended_by_lf = end != nullptr;
   if (ended_by_lf) {
     pos_ = static_cast<std::size_t>(end - data_) + 1;
@@ -79,7 +101,7 @@ bool LineSource::next_line(std::string_view& line) {
   line_offset_ = static_cast<std::uint64_t>(start - data_);
   // In a file without any LF, a CR left in its one line can only be a line end.
   if (++line_number_ == 1 && !ended_by_lf) check_line_ends(line);
-  if (release_ && pos_ - released_to_ >= kReleaseEvery) {
+  if (release_ && pos_ - released_to_ >= text_->release_step()) {
     // The line just returned stays readable.
     released_to_ = static_cast<std::size_t>(line_offset_);
     text_->release_before(released_to_);

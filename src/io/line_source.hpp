@@ -1,6 +1,7 @@
-// Text input of the file layer: the text of a file (read whole once, see
+// Text input of the file layer: the text of a file (read once, see
 // io/input_file.hpp) handed out line by line, plus the free-form record
-// reads built on it.
+// reads built on it. A streamed text is read as it is inflated: a line not
+// yet whole is waited for.
 //
 // Lines end with LF or CR LF; the line end is never part of the line. A
 // UTF-8 byte-order mark at the start of the file is skipped. Every failure
@@ -66,14 +67,20 @@ class LineSource {
   [[noreturn]] void fail_end_of_file() const;
 
  private:
+  // Takes the text's start (see InputText::text).
+  void take_text();
+  // Of a streamed text: waits for more of it; false once it is complete and
+  // all of it is in size_.
+  bool more();
   // Ends the run when the first line of a text read from its start, taken
   // without any LF, holds a CR: the file's lines end with a CR alone.
   void check_line_ends(std::string_view first_line) const;
 
   std::unique_ptr<InputText> own_;  // the text, when the source read it itself
   InputText* text_;
-  const char* data_;
-  std::size_t size_;
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;   // the bytes of the text that may be read
+  bool streaming_ = false;  // more of the text may come
   std::size_t pos_ = 0;
   bool from_start_ = true;  // read from offset 0, not from start_at
   bool release_ = false;

@@ -87,9 +87,14 @@ std::vector<std::string> run_conversion() {
   {
     // Each export is read from its file once, and let go once read.
     Exports exports(d.Efile, d.Hfile);
-    choose_line_layout(d, log, exports);
-    scan_input_grid(d, log, exports);
-    read_exports(d, exports);
+    try {
+      choose_line_layout(d, log, exports);
+      scan_input_grid(d, log, exports);
+      read_exports(d, exports);
+    } catch (...) {
+      exports.refuse_damaged();
+      throw;
+    }
   }
   complete_symmetry(d, log);
 

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include "io/error.hpp"
+#include "io/line_source.hpp"
 #include "support/run_support.hpp"
 #include "support/test_support.hpp"
 
@@ -87,6 +90,66 @@ TEST(InputText, LargeGzipTextGrowsIntoHugePagesAndReadsAfterARelease) {
   const std::size_t from = (3 << 20) + 12345;
   in.release_before(from);
   EXPECT_EQ(in.text().substr(from), text.substr(from));
+}
+
+// A streamed text read line by line, given back behind the reader: its
+// lines are those of the unpacked file, whether it is kept whole (window 0)
+// or inflated a window ahead into pages reused from behind the reader, in
+// one gzip member or two. A file cut short ends the reading at the cut, and
+// check_intact finds the cut beyond what a reader read.
+TEST(InputText, StreamedTextReadsAsTheUnpackedFile) {
+  std::string text;
+  for (int i = 0; text.size() < (std::size_t{12} << 20); ++i) text += std::to_string(i) + " 1.25E+00 -2.5e-3\n";
+  text += "a last line without its end";
+  const std::string one = test::gzip_bytes(text);
+  const std::size_t cut = text.size() / 3;
+  const std::string two = test::gzip_bytes(text.substr(0, cut)) + test::gzip_bytes(text.substr(cut));
+  test::TempDir dir;
+  const std::string path = (dir / "e.txt.gz").string();
+  const auto streamed = [&](std::size_t window) {
+    Inflating inflating;
+    inflating.stream = true;
+    inflating.window = window;
+    return std::make_unique<InputText>(2, path, InputText::Gzip::inflate, inflating);
+  };
+  // The lines of `in` that differ from the text's, and the count read.
+  const auto read_all = [&](InputText& in, long& lines) {
+    LineSource src(in);
+    src.release_as_read();
+    std::string_view line;
+    std::size_t at = 0;
+    long wrong = 0;
+    lines = 0;
+    while (src.next_line(line)) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      wrong += line != std::string_view(text).substr(at, end - at);
+      at = end + 1;
+      ++lines;
+    }
+    return wrong;
+  };
+  const long text_lines = static_cast<long>(std::count(text.begin(), text.end(), '\n')) + 1;
+  for (const std::string* gz : {&one, &two}) {
+    for (const std::size_t window : {std::size_t{0}, std::size_t{1} << 20}) {
+      test::write_file(path, *gz);
+      const auto in = streamed(window);
+      long lines = 0;
+      EXPECT_EQ(read_all(*in, lines), 0) << window;
+      EXPECT_EQ(lines, text_lines);
+      EXPECT_TRUE(in->complete());
+      in->check_intact();
+    }
+  }
+  test::write_file(path, one.substr(0, one.size() / 4 * 3));
+  const std::string cut_short = "unit 2 (" + path + "): the gzip-compressed file is corrupt or truncated";
+  long lines = 0;
+  EXPECT_RUN_ERROR(read_all(*streamed(std::size_t{1} << 20), lines), kExitFileError, cut_short);
+  const auto in = streamed(std::size_t{1} << 20);
+  LineSource src(*in);
+  std::string_view line;
+  ASSERT_TRUE(src.next_line(line));
+  EXPECT_EQ(line, "0 1.25E+00 -2.5e-3");
+  EXPECT_RUN_ERROR(in->check_intact(), kExitFileError, cut_short);
 }
 
 TEST(InputText, FolderAndMissingFile) {
