@@ -13,11 +13,13 @@
 namespace wk {
 
 // The E and H exports of a run: their texts, each read from its file once
-// for the whole run (mapped, or inflated when gzip-compressed, the two side
-// by side on two threads), and the range the grid scan found in the E
-// export's own units. A file that cannot be read is reported when its text
-// is first asked for, so that the run meets its faults in the order a
-// reader of E first, then H, would.
+// for the whole run (mapped, or, when gzip-compressed, inflated on a thread
+// of its own while it is read: E kept whole for the grid scan and the
+// reading pass, H a window ahead of the reading pass), and the range the
+// grid scan found in the E export's own units. A file that cannot be opened
+// is reported when its text is first asked for, so that the run meets its
+// faults in the order a reader of E first, then H, would; a compressed file
+// damaged further on, where a reader meets the damage.
 class Exports {
  public:
   Exports(const std::string& efile, const std::string& hfile);

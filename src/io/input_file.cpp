@@ -119,8 +119,10 @@ std::size_t page_rounded(std::size_t bytes) { return (bytes + page_size() - 1) /
 // waiting for text gets it a piece at a time.
 constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 
-// A reader waiting for a text backs its memory in steps of this size.
+// A reader waiting for a text backs its memory in steps of this size,
 constexpr std::size_t kBackAheadBytes = std::size_t{4} << 20;
+// and at most this far ahead of the text there.
+constexpr std::size_t kBackAheadMaxBytes = std::size_t{64} << 20;
 
 // The compressed file's pages are given back behind the inflation in steps
 // of this size.
@@ -260,12 +262,14 @@ struct InputText::Stream {
   // clearing of fresh pages, which costs as much as the inflating, is done
   // on the reader's core; false when there is nothing to back.
   bool back_ahead(std::size_t have) {
-    const std::size_t limit = std::min(large_block_bytes(expected), out_bytes);
+    const std::size_t base = have / kHugePageBytes * kHugePageBytes;
+    // A trailer that claims more than the file holds costs a stretch only.
+    const std::size_t limit = std::min({large_block_bytes(expected), out_bytes, base + kBackAheadMaxBytes});
     std::uint64_t seen = backed.load(std::memory_order_relaxed);
     std::uint64_t from;
     std::uint64_t to;
     do {
-      from = std::max<std::uint64_t>(seen, have / kHugePageBytes * kHugePageBytes);
+      from = std::max<std::uint64_t>(seen, base);
       if (from >= limit) return false;
       to = std::min<std::uint64_t>(from + kBackAheadBytes, limit);
     } while (!backed.compare_exchange_weak(seen, to));
