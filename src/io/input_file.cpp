@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +129,19 @@ constexpr std::size_t kBackAheadMaxBytes = std::size_t{64} << 20;
 // of this size.
 constexpr std::size_t kInputReleaseBytes = std::size_t{4} << 20;
 
+// The address space set aside for the text of a compressed file of
+// `compressed` bytes: room for the most text it may hold, which costs
+// nothing where the address space is not limited. Under a limit (ulimit
+// -v), what it is expected to hold: the size its gzip trailer gives when
+// that is plausible (a one-member file), else four times its own size,
+// and some to spare; the room grows in place if the text needs more.
+std::size_t text_room(std::size_t max_bytes, std::size_t expected, std::size_t compressed) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return max_bytes + 1;
+  const std::size_t guess = expected >= compressed / 2 ? expected + 1 : 4 * compressed + 1;
+  return std::min(guess + guess / 8 + (std::size_t{1} << 20), max_bytes + 1);
+}
+
 // Inflates the gzip members of a file one after another: ISA-L's inflate
 // where the build has it (some five times as fast as zlib's), zlib's
 // otherwise. Both check each member's CRC and length.
@@ -188,7 +202,8 @@ class MemberInflater {
 struct InputText::Stream {
   MappedInput in;
   char* out = nullptr;
-  std::size_t out_bytes = 0;
+  std::atomic<std::size_t> out_bytes{0};  // grows (in place) only on the inflating thread
+  std::size_t release_grain = 0;  // what the readers give back at a time
   std::size_t max_bytes = 0;
   const char* limit = "";
   std::size_t window = 0;
@@ -234,6 +249,18 @@ struct InputText::Stream {
     produced.store(value, std::memory_order_release);
     produced.notify_all();
   }
+  // More room for the text, in place, since the readers hold on to where
+  // it is: false when the address space beyond it is taken.
+  bool grow() {
+    const std::size_t now = out_bytes.load(std::memory_order_relaxed);
+    const std::size_t to = std::min(2 * now, large_block_bytes(max_bytes + 1));
+    if (::mremap(out, now, to, 0) == MAP_FAILED) return false;
+#ifdef MADV_HUGEPAGE
+    if (to >= kHugePageBytes) ::madvise(out, to, MADV_HUGEPAGE);
+#endif
+    out_bytes.store(to, std::memory_order_release);
+    return true;
+  }
   // Backs the text's memory up to `end` before it is written: in a text
   // with a window, with the pages of text the readers gave back, moved from
   // behind them to the front (mremap moves whole huge pages without copying
@@ -264,7 +291,8 @@ struct InputText::Stream {
   bool back_ahead(std::size_t have) {
     const std::size_t base = have / kHugePageBytes * kHugePageBytes;
     // A trailer that claims more than the file holds costs a stretch only.
-    const std::size_t limit = std::min({large_block_bytes(expected), out_bytes, base + kBackAheadMaxBytes});
+    const std::size_t limit = std::min(
+        {large_block_bytes(expected), out_bytes.load(std::memory_order_acquire), base + kBackAheadMaxBytes});
     std::uint64_t seen = backed.load(std::memory_order_relaxed);
     std::uint64_t from;
     std::uint64_t to;
@@ -417,14 +445,18 @@ void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
   s.max_bytes = inflating.max_bytes;
   s.limit = inflating.limit;
   try {
-    if (s.max_bytes + 1 < kHugePageBytes) {
-      s.out_bytes = page_rounded(s.max_bytes + 1);
+    const std::size_t room = text_room(s.max_bytes, s.expected, size);
+    if (room < kHugePageBytes) {
+      s.out_bytes = page_rounded(room);
       void* p = ::mmap(nullptr, s.out_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
       if (p == MAP_FAILED) throw std::bad_alloc();
       s.out = static_cast<char*>(p);
+      s.release_grain = page_size();
     } else {
-      s.out_bytes = large_block_bytes(s.max_bytes + 1);
+      s.out_bytes = large_block_bytes(room);
       s.out = static_cast<char*>(reserve_large_block(s.out_bytes));
+      // Whole huge pages, so that none is split.
+      s.release_grain = kHugePageBytes;
     }
   } catch (const std::bad_alloc&) {
     s.out = nullptr;
@@ -474,7 +506,8 @@ void InputText::inflate_text(std::size_t& used) {
   };
   MemberInflater inflater;
   if (!inflater.opened()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
-  const std::size_t room = s.max_bytes + 1;
+  // Up to one byte past the limit: a text that fills that is too big.
+  const auto room = [&] { return std::min(s.out_bytes.load(std::memory_order_relaxed), s.max_bytes + 1); };
   std::size_t at = 0;
   std::size_t drained = 0;  // text given back while draining
   // One member after another (gzip files may be concatenated).
@@ -487,9 +520,12 @@ void InputText::inflate_text(std::size_t& used) {
       inflater.next_member();
       member_open = true;
     }
-    if (used == room) too_big();
+    if (used == room()) {
+      if (room() > s.max_bytes) too_big();
+      if (!s.grow()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+    }
     if (!s.room_past(used)) return;  // nobody reads the text any more
-    const std::size_t piece_end = std::min(room, used + kPieceBytes);
+    const std::size_t piece_end = std::min(room(), used + kPieceBytes);
     s.back_to(piece_end);
     const MemberInflater::Result r = inflater.step(bytes, size, at, s.out, piece_end, used);
     if (r == MemberInflater::Result::damaged || (r == MemberInflater::Result::more && at == size && used < piece_end)) {
@@ -509,7 +545,7 @@ void InputText::inflate_text(std::size_t& used) {
       drained = end;
     }
   }
-  if (used == room) too_big();
+  if (used > s.max_bytes) too_big();
 }
 
 void InputText::check_intact() {
@@ -566,7 +602,7 @@ void InputText::release_before(std::size_t offset) {
     base = stream_->out;
     offset = std::min(offset, available());
     // Whole huge pages of an inflated text, so that none is split.
-    if (stream_->out_bytes >= kHugePageBytes) grain = kHugePageBytes;
+    grain = stream_->release_grain;
   } else if (region_ != nullptr) {
     base = static_cast<char*>(region_);
     offset = std::min(offset, size_);

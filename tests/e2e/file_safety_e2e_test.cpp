@@ -166,6 +166,24 @@ TEST(FileSafetyE2E, CompressedFileThatIsNoExportIsRefusedAtItsFirstBlock) {
   EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 2 (pillbox_E.txt), line 1: \"garbage\" is not a real number\n");
 }
 
+TEST(FileSafetyE2E, CompressedExportsConvertWithinALimitedAddressSpace) {
+  // Under ulimit -v the text's room is what the gzip trailer says it holds,
+  // not the most an export may hold (2.5 GB of address space an export).
+  TempDir dir;
+  generate(dir.path());
+  for (const char* name : {"pillbox_E.txt", "pillbox_H.txt"}) {
+    write_file(dir / name, test::gzip_bytes(read_file(dir / name)));
+  }
+#if defined(__SANITIZE_ADDRESS__) || WK_CLANG_ASAN
+  const char* cap = "";
+#else
+  const char* cap = "ulimit -v 600000;";
+#endif
+  const auto r = run_converter(dir.path(), cap);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(read_file(dir / kMap) == sound_run().map) << "the map differs from a plain run's";
+}
+
 TEST(FileSafetyE2E, TemporaryMapIsANewFileOfItsOwn) {
   // A link planted at the temporary's name: the map's name, ".tmp" and the
   // process number, here the shell's, which exec hands on to the converter.
