@@ -1,5 +1,6 @@
-// Splitting independent work over the machine's two cores: the one way the
-// converter uses a second thread.
+// Splitting independent work over the machine's two cores: the way the
+// converter shares its work between threads (besides the inflating of a
+// gzip-compressed export, which has a thread of its own: io/input_file.hpp).
 #pragma once
 
 #include <cstddef>
