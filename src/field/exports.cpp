@@ -29,7 +29,7 @@ void check_export_start(InputText& start, bool whole) {
     if (!tokens.next(token)) continue;
     const bool cut = !whole && src.next_offset() == text.size() && text.back() != '\n';
     double v;
-    if (!cut && !parse_real(token, v)) src.fail(quote_token(token) + " is not a real number");
+    if (!cut && !parse_real(token, v)) src.fail(not_a_real(token));
     return;
   }
 }

@@ -164,6 +164,11 @@ TEST(FileSafetyE2E, CompressedFileThatIsNoExportIsRefusedAtItsFirstBlock) {
   const auto r = run_converter(dir.path(), cap);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "wavecalc_to_kaven: unit 2 (pillbox_E.txt), line 1: \"garbage\" is not a real number\n");
+  // A number out of range is said to be so, as in a plain export.
+  write_file(dir / "pillbox_E.txt", test::gzip_bytes("1e999 0 0\n") + zeros);
+  EXPECT_EQ(run_converter(dir.path(), cap).err,
+            "wavecalc_to_kaven: unit 2 (pillbox_E.txt), line 1: \"1e999\" is out of range: a real number is read as a "
+            "double, 0 or from 4.9e-324 to 1.8e+308 in magnitude\n");
 }
 
 TEST(FileSafetyE2E, CompressedExportsConvertWithinALimitedAddressSpace) {
