@@ -13,8 +13,9 @@
 
 #if WK_INFLATE_ISAL
 #include <isa-l/igzip_lib.h>
-#endif
+#else
 #include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +40,7 @@ constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 constexpr std::size_t kStartStep = std::size_t{1} << 16;
 constexpr std::size_t kStartMax = kMaxLineBytes + 2;
 
+#if !WK_INFLATE_ISAL
 // A zlib stream inflating gzip members, ended however the caller ends.
 struct GzipStream {
   z_stream z{};
@@ -62,6 +64,7 @@ struct GzipStream {
     if (opened) inflateEnd(&z);
   }
 };
+#endif
 
 // Watches text as it grows for the end of its first data line: a line end
 // after the first byte that is not a separator or a line end.
@@ -114,7 +117,13 @@ std::size_t page_size() {
   return n;
 }
 
-std::size_t page_rounded(std::size_t bytes) { return (bytes + page_size() - 1) / page_size() * page_size(); }
+// Gives the whole pages of base[from, to) back, moving from on to their end.
+void give_back(char* base, std::size_t& from, std::size_t to) {
+  to = to / page_size() * page_size();
+  if (to <= from) return;
+  ::madvise(base + from, to - from, MADV_DONTNEED);
+  from = to;
+}
 
 // The inflated text is written in pieces of this size at most: a reader
 // waiting for text gets it a piece at a time.
@@ -203,7 +212,6 @@ struct InputText::Stream {
   MappedInput in;
   char* out = nullptr;
   std::atomic<std::size_t> out_bytes{0};  // grows (in place) only on the inflating thread
-  std::size_t release_grain = 0;  // what the readers give back at a time
   std::size_t max_bytes = 0;
   const char* limit = "";
   std::size_t window = 0;
@@ -256,7 +264,7 @@ struct InputText::Stream {
     const std::size_t to = std::min(2 * now, large_block_bytes(max_bytes + 1));
     if (::mremap(out, now, to, 0) == MAP_FAILED) return false;
 #ifdef MADV_HUGEPAGE
-    if (to >= kHugePageBytes) ::madvise(out, to, MADV_HUGEPAGE);
+    ::madvise(out, to, MADV_HUGEPAGE);
 #endif
     out_bytes.store(to, std::memory_order_release);
     return true;
@@ -391,21 +399,22 @@ void InputText::map_plain(int fd, std::size_t size) {
 
 void InputText::check_start(const unsigned char* in, std::size_t n, const Inflating& inflating) {
   const std::unique_ptr<char[]> start(new char[kStartMax]);
-  GzipStream s;
-  if (!s.open()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
+  MemberInflater inflater;
+  if (!inflater.opened()) file_error(unit_, path_, 0, "not enough memory to inflate the file");
   // A damaged stream only ends the block: the whole inflation reports it.
   std::size_t at = 0;
   std::size_t used = 0;
   bool whole = false;
   FirstDataLine first;
   while (used < kStartMax && !first.ended(start.get(), used)) {
-    const int r = s.step(in, n, at, start.get(), std::min(kStartMax, used + kStartStep), used);
-    if (r == Z_STREAM_END) {
+    const std::size_t piece_end = std::min(kStartMax, used + kStartStep);
+    const MemberInflater::Result r = inflater.step(in, n, at, start.get(), piece_end, used);
+    if (r == MemberInflater::Result::member_end) {
       whole = at == n;
       // Another member follows, or the stream ends here.
       if (n - at < 2 || in[at] != kGzipMagic[0] || in[at + 1] != kGzipMagic[1]) break;
-      inflateReset(&s.z);
-    } else if (r != Z_OK) {
+      inflater.next_member();
+    } else if (r == MemberInflater::Result::damaged || (at == n && used < piece_end)) {
       break;
     }
   }
@@ -445,19 +454,8 @@ void InputText::inflate(int fd, std::size_t size, const Inflating& inflating) {
   s.max_bytes = inflating.max_bytes;
   s.limit = inflating.limit;
   try {
-    const std::size_t room = text_room(s.max_bytes, s.expected, size);
-    if (room < kHugePageBytes) {
-      s.out_bytes = page_rounded(room);
-      void* p = ::mmap(nullptr, s.out_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (p == MAP_FAILED) throw std::bad_alloc();
-      s.out = static_cast<char*>(p);
-      s.release_grain = page_size();
-    } else {
-      s.out_bytes = large_block_bytes(room);
-      s.out = static_cast<char*>(reserve_large_block(s.out_bytes));
-      // Whole huge pages, so that none is split.
-      s.release_grain = kHugePageBytes;
-    }
+    s.out_bytes = large_block_bytes(text_room(s.max_bytes, s.expected, size));
+    s.out = static_cast<char*>(reserve_large_block(s.out_bytes));
   } catch (const std::bad_alloc&) {
     s.out = nullptr;
     file_error(unit_, path_, 0, "not enough memory to inflate the file");
@@ -534,16 +532,8 @@ void InputText::inflate_text(std::size_t& used) {
     if (r == MemberInflater::Result::member_end) member_open = false;
     s.publish(used);
     // The compressed bytes are not read again.
-    if (at - s.in_released >= kInputReleaseBytes) {
-      const std::size_t end = at / page_size() * page_size();
-      ::madvise(static_cast<char*>(s.in.p) + s.in_released, end - s.in_released, MADV_DONTNEED);
-      s.in_released = end;
-    }
-    if (s.draining.load(std::memory_order_acquire) && used - drained >= kPieceBytes) {
-      const std::size_t end = used / page_size() * page_size();
-      ::madvise(s.out + drained, end - drained, MADV_DONTNEED);
-      drained = end;
-    }
+    if (at - s.in_released >= kInputReleaseBytes) give_back(static_cast<char*>(s.in.p), s.in_released, at);
+    if (s.draining.load(std::memory_order_acquire) && used - drained >= kPieceBytes) give_back(s.out, drained, used);
   }
   if (used > s.max_bytes) too_big();
 }
@@ -602,7 +592,7 @@ void InputText::release_before(std::size_t offset) {
     base = stream_->out;
     offset = std::min(offset, available());
     // Whole huge pages of an inflated text, so that none is split.
-    grain = stream_->release_grain;
+    grain = kHugePageBytes;
   } else if (region_ != nullptr) {
     base = static_cast<char*>(region_);
     offset = std::min(offset, size_);
