@@ -34,12 +34,15 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <memory>
 #include <cmath>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "field/export_grid.hpp"
+#include "field/grid_scan.hpp"
 #include "field/field.hpp"
 #include "io/error.hpp"
 #include "io/line_source.hpp"
@@ -81,11 +84,11 @@ struct Grid {
   double half_step[3] = {0, 0, 0};
 };
 
-void build_grid(const RunData& d, const Exports::Range& range, const LoopOrder& order, Grid& g) {
+void build_grid(const int* count, const Exports::Range& range, const LoopOrder& order, Grid& g) {
   g.order = order;
-  g.count[0] = d.Nix;
-  g.count[1] = d.Niy;
-  g.count[2] = d.Niz;
+  g.count[0] = count[0];
+  g.count[1] = count[1];
+  g.count[2] = count[2];
   for (int a = 0; a < 3; ++a) {
     const int count = g.count[a];
     const double first = range.first[a];
@@ -188,6 +191,48 @@ std::string column_name(const Reader& r, int a) {
          "cut short or the two exports come from different runs");
 }
 
+// The tolerance of a coordinate printed to the digit of exponent `digit`
+// along axis a: what the digits of the range's ends and its own cannot
+// resolve and kOffUniform steps, never half a step.
+double widened_tol(const Grid& g, int a, int digit) {
+  return std::min(g.uniform_tol[a] + half_unit(digit), g.half_step[a]);
+}
+
+// Whether coordinate a of a point, `off` from its node, is close enough to
+// it: for E within the uniform grid's tolerance, for H within a quarter step
+// or, where wider, the same tolerance.
+inline bool near_node(const Reader& r, const Grid& g, int a, double off, int digit) {
+  if (std::fabs(off) <= (r.uniform ? g.uniform_tol[a] : g.tol[a])) return true;
+  const double tol = widened_tol(g, a, digit);
+  return (r.uniform || tol > g.tol[a]) && std::fabs(off) <= tol;
+}
+
+// Refuses the point whose coordinate a near_node did not accept.
+[[noreturn]] void refuse_coordinate(const Reader& r, const Grid& g, const double* v, const int* idx, int a,
+                                    int digit) {
+  const double tol = widened_tol(g, a, digit);
+  if (r.uniform || tol > g.tol[a]) refuse_off_uniform(r, g, v, idx, a, tol);
+  refuse_off_grid(r, g, v, idx);
+}
+
+// Keeps the field values of the point at node idx: the largest |Ez| (and
+// |Re E|, |Im E|) of the E export, and the stored components.
+inline void keep_values(Reader& r, const double* v, double* const* out, const std::size_t* stride, const int* idx) {
+  if (r.track_ez) {
+    if (std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
+    if (r.values == 9) {
+      for (int c = 3; c < 6; ++c) r.re_max = std::max(r.re_max, std::fabs(v[c]));
+      for (int c = 6; c < 9; ++c) r.im_max = std::max(r.im_max, std::fabs(v[c]));
+    }
+  }
+  const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * stride[0] +
+                         static_cast<std::size_t>(idx[1] - 1) * stride[1] +
+                         static_cast<std::size_t>(idx[2] - 1) * stride[2];
+  out[0][at] = v[r.first_stored];
+  out[1][at] = v[r.first_stored + 1];
+  out[2][at] = v[r.first_stored + 2];
+}
+
 // Reads every point of one export in the loop order, storing its field
 // components, until the end of the grid, an error, or the other reader's
 // failure mark lies behind.
@@ -206,13 +251,8 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
     const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
                                    static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
     const double* const node[3] = {g.node[0].data(), g.node[1].data(), g.node[2].data()};
-    double* const out0 = r.out[0]->data();
-    double* const out1 = r.out[1]->data();
-    double* const out2 = r.out[2]->data();
+    double* const out[3] = {r.out[0]->data(), r.out[1]->data(), r.out[2]->data()};
     float* dev = r.dev.data();
-    // Within these a coordinate passes at once: for E the tolerance less the
-    // digits of the coordinate itself, for H a quarter step.
-    const double* const near = r.uniform ? g.uniform_tol : g.tol;
     double v[9];
     int digit[9];
     int idx[3];
@@ -229,32 +269,13 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
           if (!finite) refuse_not_finite(r, v);
           for (int a = 0; a < 3; ++a) {
             const double off = v[a] - node[a][idx[a] - 1];
-            if (!(std::fabs(off) <= near[a])) {
-              const double tol = std::min(g.uniform_tol[a] + half_unit(digit[a]), g.half_step[a]);
-              if (r.uniform || tol > g.tol[a]) {
-                if (!(std::fabs(off) <= tol)) refuse_off_uniform(r, g, v, idx, a, tol);
-              } else {
-                refuse_off_grid(r, g, v, idx);
-              }
-            }
+            if (!near_node(r, g, a, off, digit[a])) refuse_coordinate(r, g, v, idx, a, digit[a]);
             if (digit[a] > r.coarsest_digit[a]) r.coarsest_digit[a] = digit[a];
             dev[a] = static_cast<float>(off * g.per_step[a]);
           }
           dev += 3;
 
-          if (r.track_ez) {
-            if (std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
-            if (r.values == 9) {
-              for (int c = 3; c < 6; ++c) r.re_max = std::max(r.re_max, std::fabs(v[c]));
-              for (int c = 6; c < 9; ++c) r.im_max = std::max(r.im_max, std::fabs(v[c]));
-            }
-          }
-          const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * stride[0] +
-                                 static_cast<std::size_t>(idx[1] - 1) * stride[1] +
-                                 static_cast<std::size_t>(idx[2] - 1) * stride[2];
-          out0[at] = v[r.first_stored];
-          out1[at] = v[r.first_stored + 1];
-          out2[at] = v[r.first_stored + 2];
+          keep_values(r, v, out, stride, idx);
         }
       }
     }
@@ -369,36 +390,11 @@ void refuse_zero_field(const Reader& r, const char* field_name) {
          "mode, with the same columns");
 }
 
-}  // namespace
-
-void read_exports(RunData& d, Exports& exports) {
-  const field_detail::FirstLines first_lines = field_detail::check_same_columns(exports);
-  LineSource e_src(exports.e());
-  LineSource h_src(exports.h());
-  e_src.release_as_read();
-  h_src.release_as_read();
-  d.Ez_max_read = 0;
-
-  LoopOrder order;
-  const bool ordered = field_detail::decode_loop_order(d.iord, order);
-  const int nx = ordered ? d.Nix : 0;
-  const int ny = ordered ? d.Niy : 0;
-  const int nz = ordered ? d.Niz : 0;
-  if (nx < 1 || ny < 1 || nz < 1 || nx > kMaxNxy || ny > kMaxNxy || nz > kMaxNz) {
-    if (ordered) {
-      refuse("an input grid of " + std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz) +
-             " points does not fit the field arrays");
-    }
-    // No loop order: nothing is read and the arrays stay empty.
-    for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(0, 0, 0);
-    return;
-  }
-  Grid g;
-  build_grid(d, exports.scanned, order, g);
-  const std::size_t points = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+// The two readers of a reading pass, of E's real parts and H's real parts
+// (icplx 0) or imaginary parts (icplx 1), each from its source.
+void set_readers(RunData& d, const field_detail::FirstLines& first_lines, LineSource& e_src, LineSource& h_src,
+                 Reader& e, Reader& h) {
   const int values = d.icplx == 1 ? 9 : 6;
-
-  Reader e;
   e.src = &e_src;
   e.field = 'E';
   e.values = values;
@@ -411,7 +407,6 @@ void read_exports(RunData& d, Exports& exports) {
   e.numbers = first_lines.e_numbers;
   e.first_line = first_lines.e_line;
 
-  Reader h;
   h.src = &h_src;
   h.field = 'H';
   h.values = values;
@@ -421,11 +416,12 @@ void read_exports(RunData& d, Exports& exports) {
   h.out[2] = &d.Hzi;
   h.numbers = first_lines.h_numbers;
   h.first_line = first_lines.h_line;
+}
 
-  std::atomic<long> fail_mark{LONG_MAX};
-  // Each reader keeps its own failure (see read_points): neither side throws.
-  on_two_threads(points, [&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
-
+// The end of a reading pass once both readers have read what they could:
+// the two exports compared point by point before the first failure, then
+// that failure, fields that are 0 everywhere, and the warnings.
+void finish_reading(RunData& d, const Reader& e, const Reader& h, const Grid& g, std::size_t points) {
   // The first point at which either reader failed; the two exports are
   // compared only before it.
   long limit = static_cast<long>(points) + 1;
@@ -463,6 +459,342 @@ void read_exports(RunData& d, Exports& exports) {
   warn_apart(d, e, h, apart);
 
   d.Ez_max_read = e.ez_max;
+}
+
+}  // namespace
+
+namespace field_detail {
+
+// The reading pass begun as soon as the grid scan has found the loop order
+// and the first plane, while the exports are inflated: it needs no second
+// reading of the E text, which is then never whole in memory.
+//
+// Only the slow axis's count and range are missing then. With z slowest
+// each plane lies in the arrays after the one before, however many follow,
+// so the points are stored where the reading pass would store them. The
+// nodes of the two other axes are those of the first row and plane's last
+// coordinates, which the last line of a regular export repeats (checked
+// once it is known). The slow coordinate of every point of a plane must be
+// the plane's first one, as read; each plane's is checked against its node
+// at the end, and the offsets along it set then.
+//
+// Anything else, and any fault, ends this reading, and the exports are read
+// again from their starts by the scan and the reading pass as ever: what
+// this reading keeps is what they would find, faults and their order
+// included, since it keeps nothing of an export that is not regular.
+struct ReadAhead {
+  // The slow coordinate of a plane's points, and the exponent of its last
+  // printed digit.
+  struct Plane {
+    double v = 0;
+    int digit = 0;
+  };
+  struct Export {
+    std::unique_ptr<LineSource> src;
+    Reader r;
+    std::vector<Plane> planes;
+    // Read to its end: one point a line, every plane whole, then the end of
+    // the file or a footer (a line whose first token is no number) after
+    // which no line starts with a point (of E: after which the first such
+    // line is point_after).
+    bool regular = false;
+    long last_point_line = 0;  // the line of its last point
+    long end_line = 0;         // the footer, the last of blank lines at the end, or 0
+    long point_after = 0;
+    double last[3] = {0, 0, 0};  // its last point, and its coordinates' last printed digits
+    int last_digit[3] = {0, 0, 0};
+  };
+  Grid g;  // the fast and middle axes as the first plane gives them
+  Export e, h;
+};
+
+void ReadAheadDeleter::operator()(ReadAhead* ahead) const { delete ahead; }
+
+}  // namespace field_detail
+
+namespace {
+
+using field_detail::ReadAhead;
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Whether axis a of two grids has the same nodes and tolerances, bit for bit.
+bool same_axis(const Grid& g1, const Grid& g2, int a) {
+  const auto same_values = [](const std::vector<double>& x, const std::vector<double>& y) {
+    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
+  };
+  return g1.count[a] == g2.count[a] && same_values(g1.node[a], g2.node[a]) && same_bits(g1.step[a], g2.step[a]) &&
+         same_bits(g1.per_step[a], g2.per_step[a]) && same_bits(g1.tol[a], g2.tol[a]) &&
+         same_bits(g1.uniform_tol[a], g2.uniform_tol[a]) && same_bits(g1.half_step[a], g2.half_step[a]);
+}
+
+// The reading of x's points ended at a plane's start, with a read that gave
+// `numbers`: a regular end at the end of the file, or at a footer after
+// which no line starts with a point (of E, the first that does is kept).
+void end_after_points(ReadAhead::Export& x, int numbers) {
+  LineSource& src = *x.r.src;
+  if (numbers == FreeFormReader::kEndOfFile) {
+    x.end_line = src.line_number() > x.last_point_line ? src.line_number() : 0;
+    x.regular = true;
+    return;
+  }
+  TokenCursor tokens(src.last_line());
+  std::string_view token;
+  double v;
+  if (numbers != FreeFormReader::kNoNumber || !tokens.next(token) || parse_real(token, v)) return;
+  x.end_line = src.line_number();
+  std::string_view line;
+  while (src.next_line(line)) {
+    if (!starts_with_point(line)) continue;
+    if (x.r.field != 'E') return;
+    x.point_after = src.line_number();
+    break;
+  }
+  x.regular = true;
+}
+
+// Reads the points of one export ahead of the grid scan's end (see
+// ReadAhead) until its end, anything but a regular point, or `stop`.
+void read_points_ahead(ReadAhead::Export& x, const Grid& g, const std::atomic<bool>& stop) {
+  Reader& r = x.r;
+  try {
+    FreeFormReader in(*r.src);
+    const LoopOrder& o = g.order;
+    const int nf = g.count[o.fast];
+    const int nm = g.count[o.mid];
+    // Room for the most planes an input grid may have: what is not read
+    // into is never touched.
+    for (FieldArray* a : r.out) a->resize_for_overwrite(g.count[0], g.count[1], g.count[2]);
+    r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
+                 static_cast<std::size_t>(g.count[2]));
+    x.planes.reserve(static_cast<std::size_t>(g.count[o.slow]));
+    const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
+                                   static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
+    const double* const node[3] = {g.node[0].data(), g.node[1].data(), g.node[2].data()};
+    double* const out[3] = {r.out[0]->data(), r.out[1]->data(), r.out[2]->data()};
+    float* dev = r.dev.data();
+    const int lateral[2] = {o.fast, o.mid};
+    double v[9];
+    int digit[9];
+    int idx[3];
+    long line = r.first_line;
+    for (idx[o.slow] = 1; idx[o.slow] <= g.count[o.slow]; ++idx[o.slow]) {
+      if (stop.load(std::memory_order_relaxed)) return;
+      for (idx[o.mid] = 1; idx[o.mid] <= nm; ++idx[o.mid]) {
+        for (idx[o.fast] = 1; idx[o.fast] <= nf; ++idx[o.fast]) {
+          const int numbers = in.try_line_reals(v, r.values, digit);
+          const bool plane_start = idx[o.fast] == 1 && idx[o.mid] == 1;
+          if (numbers != r.numbers || r.src->line_number() != line) {
+            if (plane_start && idx[o.slow] > 1) end_after_points(x, numbers);
+            return;
+          }
+          x.last_point_line = line++;
+          bool finite = true;
+          for (int a = 0; a < r.values; ++a) finite &= std::isfinite(v[a]);
+          if (!finite) return;
+          for (const int a : lateral) {
+            const double off = v[a] - node[a][idx[a] - 1];
+            if (!near_node(r, g, a, off, digit[a])) return;
+            if (digit[a] > r.coarsest_digit[a]) r.coarsest_digit[a] = digit[a];
+            dev[a] = static_cast<float>(off * g.per_step[a]);
+          }
+          if (plane_start) {
+            x.planes.push_back({v[o.slow], digit[o.slow]});
+          } else if (!same_bits(v[o.slow], x.planes.back().v) || digit[o.slow] != x.planes.back().digit) {
+            return;
+          }
+          dev += 3;
+
+          keep_values(r, v, out, stride, idx);
+        }
+      }
+      for (int a = 0; a < 3; ++a) {
+        x.last[a] = v[a];
+        x.last_digit[a] = digit[a];
+      }
+    }
+    // As many planes as an input grid may have: a further point is the
+    // grid scan's to refuse.
+    end_after_points(x, in.try_line_reals(v, r.values, digit));
+  } catch (...) {
+    // A fault of the file: the reading from the start meets it.
+    x.regular = false;
+  }
+}
+
+// Checks the slow coordinate of every plane of x against its node, as the
+// reading pass checks each point's, and sets the offsets along it; false
+// when a plane's is off.
+bool place_slow_axis(ReadAhead::Export& x, const Grid& g) {
+  Reader& r = x.r;
+  const int s = g.order.slow;
+  const std::size_t plane_points = static_cast<std::size_t>(g.count[g.order.fast]) * g.count[g.order.mid];
+  float* dev = r.dev.data() + s;
+  for (std::size_t k = 0; k < x.planes.size(); ++k) {
+    const ReadAhead::Plane& p = x.planes[k];
+    const double off = p.v - g.node[s][k];
+    if (!near_node(r, g, s, off, p.digit)) return false;
+    if (p.digit > r.coarsest_digit[s]) r.coarsest_digit[s] = p.digit;
+    const float at_node = static_cast<float>(off * g.per_step[s]);
+    for (std::size_t n = 0; n < plane_points; ++n, dev += 3) *dev = at_node;
+  }
+  return true;
+}
+
+// Takes the reading done ahead when it is what the reading pass would find
+// now; false when the exports are to be read again.
+bool take_read_ahead(RunData& d, ReadAhead& a, const Exports::Range& scanned) {
+  LoopOrder order;
+  if (!a.h.regular || !field_detail::decode_loop_order(d.iord, order) || order.slow != a.g.order.slow) return false;
+  if (d.Nix < 1 || d.Niy < 1 || d.Niz < 1 || d.Nix > kMaxNxy || d.Niy > kMaxNxy || d.Niz > kMaxNz) return false;
+  const int count[3] = {d.Nix, d.Niy, d.Niz};
+  const int s = order.slow;
+  const auto planes = static_cast<std::size_t>(count[s]);
+  if (a.e.planes.size() != planes || a.h.planes.size() != planes) return false;
+  // The arrays' layout: the guessed count of planes along x or y, room for
+  // the most along z.
+  if (s != 2 && a.g.count[s] != count[s]) return false;
+  Grid g;
+  build_grid(count, scanned, order, g);
+  if (!same_axis(g, a.g, order.fast) || !same_axis(g, a.g, order.mid)) return false;
+  if (!place_slow_axis(a.e, g) || !place_slow_axis(a.h, g)) return false;
+  const std::size_t points =
+      static_cast<std::size_t>(d.Nix) * static_cast<std::size_t>(d.Niy) * static_cast<std::size_t>(d.Niz);
+  for (Reader* r : {&a.e.r, &a.h.r}) {
+    for (FieldArray* f : r->out) f->keep_planes(d.Niz);
+    r->dev.resize(3 * points);
+  }
+  finish_reading(d, a.e.r, a.h.r, g, points);
+  return true;
+}
+
+}  // namespace
+
+namespace field_detail {
+
+AheadRead read_ahead(RunData& d, Exports& exports, ScanResult& r) {
+  if (r.row_points < 1 || r.plane_points % r.row_points != 0) return AheadRead::not_begun;
+  const long max_count[3] = {kMaxNxy, kMaxNxy, kMaxNz};
+  long count[3];
+  count[r.fast] = r.row_points;
+  count[r.mid] = r.plane_points / r.row_points;
+  // With z slowest, the arrays hold room for the most planes, and what is
+  // not read into is never touched. Along x or y the planes lie interleaved
+  // in the arrays, so their count is guessed from the text's size, as the
+  // solvers write every line as wide (checked at the end).
+  if (r.slow == 2) {
+    count[r.slow] = kMaxNz;
+  } else {
+    const std::uint64_t plane_bytes = r.second_plane - r.first_offset;
+    const std::uint64_t size = exports.e().expected_size();
+    count[r.slow] = plane_bytes > 0 && size > r.first_offset
+                        ? static_cast<long>(std::min<std::uint64_t>(
+                              (size - r.first_offset + plane_bytes / 2) / plane_bytes, kMaxNz))
+                        : 0;
+  }
+  for (int ax = 0; ax < 3; ++ax) {
+    if (count[ax] < 2 || count[ax] > max_count[ax]) return AheadRead::not_begun;
+  }
+  FirstLines first_lines;
+  std::unique_ptr<ReadAhead, ReadAheadDeleter> a;
+  try {
+    // An H export that cannot be opened or has other columns is the
+    // reading pass's to report.
+    first_lines = check_same_columns(exports);
+    a.reset(new ReadAhead);
+    a->e.src = std::make_unique<LineSource>(exports.e());
+    a->h.src = std::make_unique<LineSource>(exports.h());
+  } catch (...) {
+    return AheadRead::not_begun;
+  }
+  // The first plane's last coordinates along the fast and middle axes stand
+  // for the last line's.
+  Exports::Range guess;
+  for (int ax = 0; ax < 3; ++ax) {
+    guess.first[ax] = r.first[ax];
+    guess.first_digit[ax] = r.first_digit[ax];
+    guess.last[ax] = r.first[ax];
+    guess.last_digit[ax] = r.first_digit[ax];
+  }
+  guess.last[r.fast] = r.row_end[r.fast];
+  guess.last_digit[r.fast] = r.row_end_digit[r.fast];
+  guess.last[r.mid] = r.plane_end[r.mid];
+  guess.last_digit[r.mid] = r.plane_end_digit[r.mid];
+  const int counts[3] = {static_cast<int>(count[0]), static_cast<int>(count[1]), static_cast<int>(count[2])};
+  build_grid(counts, guess, LoopOrder{r.fast, r.mid, r.slow}, a->g);
+  a->e.src->release_as_read();
+  a->h.src->release_as_read();
+  set_readers(d, first_lines, *a->e.src, *a->h.src, a->e.r, a->h.r);
+
+  std::atomic<bool> stop{false};
+  on_two_threads([&](int part) {
+    if (part == 1) {
+      read_points_ahead(a->h, a->g, stop);
+      return;
+    }
+    read_points_ahead(a->e, a->g, stop);
+    // Without E's end the exports are read again anyway.
+    if (!a->e.regular) stop = true;
+  });
+  if (!a->e.regular) return AheadRead::text_used;
+
+  // Scan 3 as it would have counted the points and found the last.
+  const ReadAhead::Export& e = a->e;
+  r.points = static_cast<long>(e.planes.size()) * r.plane_points;
+  r.end_line = e.end_line;
+  r.point_after = e.point_after;
+  for (int ax = 0; ax < 3; ++ax) {
+    r.last[ax] = e.last[ax];
+    r.last_digit[ax] = e.last_digit[ax];
+  }
+  exports.ahead = std::move(a);
+  return AheadRead::scanned;
+}
+
+}  // namespace field_detail
+
+void read_exports(RunData& d, Exports& exports) {
+  if (exports.ahead) {
+    d.Ez_max_read = 0;
+    if (take_read_ahead(d, *exports.ahead, exports.scanned)) return;
+    // Its reading gave the texts back: both are read again.
+    const Exports::Range scanned = exports.scanned;
+    exports.reopen();
+    exports.scanned = scanned;
+  }
+  const field_detail::FirstLines first_lines = field_detail::check_same_columns(exports);
+  LineSource e_src(exports.e());
+  LineSource h_src(exports.h());
+  e_src.release_as_read();
+  h_src.release_as_read();
+  d.Ez_max_read = 0;
+
+  LoopOrder order;
+  const bool ordered = field_detail::decode_loop_order(d.iord, order);
+  const int nx = ordered ? d.Nix : 0;
+  const int ny = ordered ? d.Niy : 0;
+  const int nz = ordered ? d.Niz : 0;
+  if (nx < 1 || ny < 1 || nz < 1 || nx > kMaxNxy || ny > kMaxNxy || nz > kMaxNz) {
+    if (ordered) {
+      refuse("an input grid of " + std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz) +
+             " points does not fit the field arrays");
+    }
+    // No loop order: nothing is read and the arrays stay empty.
+    for (FieldArray* f : {&d.Exi, &d.Eyi, &d.Ezi, &d.Hxi, &d.Hyi, &d.Hzi}) f->resize(0, 0, 0);
+    return;
+  }
+  Grid g;
+  const int count[3] = {nx, ny, nz};
+  build_grid(count, exports.scanned, order, g);
+  const std::size_t points = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+  Reader e;
+  Reader h;
+  set_readers(d, first_lines, e_src, h_src, e, h);
+
+  std::atomic<long> fail_mark{LONG_MAX};
+  // Each reader keeps its own failure (see read_points): neither side throws.
+  on_two_threads(points, [&](int part) { read_points(part == 0 ? e : h, g, fail_mark); });
+  finish_reading(d, e, h, g, points);
 }
 
 }  // namespace wk

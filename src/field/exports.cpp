@@ -13,8 +13,8 @@ namespace wk {
 
 namespace {
 
-// How far the inflation of a compressed H export runs ahead of its reading.
-constexpr std::size_t kHWindowBytes = std::size_t{8} << 20;
+// How far the inflation of a compressed export runs ahead of its reading.
+constexpr std::size_t kTextWindowBytes = std::size_t{8} << 20;
 
 // The start of a compressed export, looked at before the rest is inflated:
 // its first data line must start with a number, as every line of an export
@@ -36,19 +36,33 @@ void check_export_start(InputText& start, bool whole) {
 
 }  // namespace
 
-Exports::Exports(const std::string& efile, const std::string& hfile) {
+Exports::Exports(const std::string& efile, const std::string& hfile) : efile_(efile), hfile_(hfile) {
+  open(false);
+}
+
+void Exports::reopen() {
+  ahead.reset();
+  e_.reset();
+  h_.reset();
+  e_error_ = nullptr;
+  h_error_ = nullptr;
+  open(true);
+}
+
+void Exports::open(bool e_whole) {
   on_two_threads([&](int part) {
     std::unique_ptr<InputText>& text = part == 0 ? e_ : h_;
     std::exception_ptr& error = part == 0 ? e_error_ : h_error_;
     Inflating inflating;
     inflating.check_start = check_export_start;
-    // Inflated while it is read: E whole, since the grid scan reads it
-    // before the reading pass reads it again; H a window ahead of the
-    // reading pass, which gives its text back behind it.
+    // Inflated while it is read, a window ahead of the reading, which
+    // gives the text back behind it: both read once, as the reading pass
+    // that begins during the grid scan reads them. An E text read twice
+    // (a grid scan, then a reading pass) is kept whole.
     inflating.stream = true;
-    inflating.window = part == 0 ? 0 : kHWindowBytes;
+    inflating.window = part == 0 && e_whole ? 0 : kTextWindowBytes;
     try {
-      text = std::make_unique<InputText>(part == 0 ? kUnitE : kUnitH, part == 0 ? efile : hfile,
+      text = std::make_unique<InputText>(part == 0 ? kUnitE : kUnitH, part == 0 ? efile_ : hfile_,
                                          InputText::Gzip::inflate, inflating);
     } catch (...) {
       error = std::current_exception();

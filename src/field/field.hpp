@@ -12,6 +12,14 @@
 
 namespace wk {
 
+namespace field_detail {
+// The reading of both exports begun during the grid scan (export_reader.cpp).
+struct ReadAhead;
+struct ReadAheadDeleter {
+  void operator()(ReadAhead* ahead) const;
+};
+}  // namespace field_detail
+
 // The E and H exports of a run: their texts, each read from its file once
 // for the whole run (mapped, or, when gzip-compressed, inflated on a thread
 // of its own while it is read: E kept whole for the grid scan and the
@@ -23,6 +31,13 @@ namespace wk {
 class Exports {
  public:
   Exports(const std::string& efile, const std::string& hfile);
+  ~Exports() { ahead.reset(); }  // its readers read the texts
+  Exports(const Exports&) = delete;
+  Exports& operator=(const Exports&) = delete;
+  // Opens both files again, for a reading from their starts after a reading
+  // that gave their texts back: E then kept whole, for a grid scan and a
+  // reading pass.
+  void reopen();
   InputText& e() { return get(e_, e_error_); }
   InputText& h() { return get(h_, h_error_); }
   // For a run that fails while reading them: ends it with the damage of a
@@ -43,11 +58,18 @@ class Exports {
   };
   Range scanned;
 
+  // The reading pass as begun during the grid scan, while the texts were
+  // inflated: taken by read_exports when it is what reading them now would
+  // give, else read again.
+  std::unique_ptr<field_detail::ReadAhead, field_detail::ReadAheadDeleter> ahead;
+
  private:
+  void open(bool e_whole);
   static InputText& get(const std::unique_ptr<InputText>& text, const std::exception_ptr& error);
 
   std::unique_ptr<InputText> e_, h_;
   std::exception_ptr e_error_, h_error_;
+  std::string efile_, hfile_;
 };
 
 // Looks at the first data line of the E export (blank lines before it are

@@ -68,14 +68,21 @@ void copy_point(const double* from, double* to) {
   to[2] = from[2];
 }
 
+void copy_digits(const int* from, int* to) {
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+}
+
 }  // namespace
 
-void scan(InputText& e_text, ScanResult& r) {
+bool scan(InputText& e_text, ScanResult& r, const std::function<AheadRead(ScanResult&)>& ahead) {
   LineSource src(e_text);
   FreeFormReader in(src);
   double* const first = r.first;
   double* const cur = r.last;
   read_point(in, first, "the export holds no point", r.first_digit);
+  r.first_offset = src.line_offset();
   read_point(in, cur, "the export holds a single point; every axis needs at least two", r.last_digit);
   long n = 1;
 
@@ -83,7 +90,7 @@ void scan(InputText& e_text, ScanResult& r) {
   for (int a = 0; a < 3 && fast < 0; ++a) {
     if (cur[a] != first[a]) fast = a;
   }
-  if (fast < 0) return;  // lines 1 and 2 at the same point: no order to find
+  if (fast < 0) return true;  // lines 1 and 2 at the same point: no order to find
   // The two other axes in x, y, z order; the first of them is tested first
   // for the middle coordinate.
   const int other1 = fast == 0 ? 1 : 0;
@@ -108,9 +115,11 @@ void scan(InputText& e_text, ScanResult& r) {
     return changed > 0 && (change(fast) <= half_fast || changed > half_fast);
   };
   copy_point(first, r.row_end);
+  copy_digits(r.first_digit, r.row_end_digit);
   while (!row_ends()) {
     ++n;
     copy_point(cur, r.row_end);
+    copy_digits(r.last_digit, r.row_end_digit);
     read_point(in, cur, no_row_end, r.last_digit);
   }
   r.row_points = n;
@@ -139,22 +148,30 @@ void scan(InputText& e_text, ScanResult& r) {
            ((change(fast) <= half_fast && change(mid) <= half_mid) || changed > std::min(half_fast, half_mid));
   };
   copy_point(r.row_end, r.plane_end);
+  copy_digits(r.row_end_digit, r.plane_end_digit);
   while (!plane_ends()) {
     ++n;
     copy_point(cur, r.plane_end);
+    copy_digits(r.last_digit, r.plane_end_digit);
     read_point(in, cur, no_plane_end, r.last_digit);
   }
   r.plane_points = n;
+  r.second_plane = src.line_offset();
 
   r.iord += 3 * kDigitPlace[slow];
   r.step[slow] = cur[slow] - first[slow];
 
   // Scan 3: to the end of the file, or to the first line that is not three
-  // numbers (a footer); the lines after it are not looked at.
-  const ScanEnd end = count_to_end(e_text, in, n + 1, cur, r.last_digit);
-  r.points = end.n;
-  r.end_line = end.end_line;
-  r.point_after = end.point_after;
+  // numbers (a footer); the lines after it are not looked at. A reading of
+  // the whole export that begins here may do it on the way.
+  const AheadRead read = ahead ? ahead(r) : AheadRead::not_begun;
+  if (read == AheadRead::text_used) return false;
+  if (read == AheadRead::not_begun) {
+    const ScanEnd end = count_to_end(e_text, in, n + 1, cur, r.last_digit);
+    r.points = end.n;
+    r.end_line = end.end_line;
+    r.point_after = end.point_after;
+  }
   for (int a = 0; a < 3; ++a) {
     if (!std::isfinite(cur[a])) {
       refuse_coordinate(
@@ -166,13 +183,20 @@ void scan(InputText& e_text, ScanResult& r) {
   r.count[fast] = r.row_points;
   r.count[mid] = r.plane_points / r.row_points;
   r.count[slow] = r.points / r.plane_points;
+  return true;
 }
 
 }  // namespace field_detail
 
 void scan_input_grid(RunData& d, ListWriter& log, Exports& exports) {
   field_detail::ScanResult r;
-  field_detail::scan(exports.e(), r);
+  const auto ahead = [&](field_detail::ScanResult& scanned) { return field_detail::read_ahead(d, exports, scanned); };
+  if (!field_detail::scan(exports.e(), r, ahead)) {
+    // The reading that began gave back text that the scan still needs.
+    exports.reopen();
+    r = field_detail::ScanResult();
+    field_detail::scan(exports.e(), r);
+  }
   for (int a = 0; a < 3; ++a) {
     exports.scanned.first[a] = r.first[a];
     exports.scanned.last[a] = r.last[a];

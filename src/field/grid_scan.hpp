@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "io/input_file.hpp"
+#include "field/field.hpp"
 #include "io/line_source.hpp"
 #include "model/run_data.hpp"
 
@@ -21,6 +23,10 @@ struct ScanResult {
   double step[3] = {0, 0, 0};       // first change of each coordinate
   double row_end[3] = {0, 0, 0};    // the last point of the first row (line row_points)
   double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line plane_points)
+  int row_end_digit[3] = {0, 0, 0};  // the exponents of their last printed digits
+  int plane_end_digit[3] = {0, 0, 0};
+  std::uint64_t first_offset = 0;   // where line 1's text starts
+  std::uint64_t second_plane = 0;   // where the second plane's first line starts
   std::int32_t iord = 0;
   int fast = 0, mid = 0, slow = 0;
   long row_points = 0;    // points of the first row
@@ -31,8 +37,24 @@ struct ScanResult {
   long point_after = 0;  // the first later line that starts with a point (0: none)
 };
 
-// Scans 1 to 3 of the E export into r (see grid_scan.cpp).
-void scan(InputText& e_text, ScanResult& r);
+// What a reading begun once the first plane is scanned did with the E text.
+enum class AheadRead {
+  not_begun,  // the scan goes on
+  scanned,    // it read the text to its end as scan 3 does: r is complete
+  text_used,  // it gave text back that scan 3 would read: scan again
+};
+
+// Scans 1 to 3 of the E export into r (see grid_scan.cpp); between scans 2
+// and 3, `ahead` (if any) may read on. False when it used the text up.
+bool scan(InputText& e_text, ScanResult& r, const std::function<AheadRead(ScanResult&)>& ahead = {});
+
+// Begins the reading pass of both exports once scans 1 and 2 have found
+// the loop order and the first plane (export_reader.cpp): the two exports
+// are read to their ends into the input-grid arrays, the slow coordinate's
+// checks left until its count and range are known, and kept in
+// exports.ahead. Of a regular E export (one point a line
+// to its end or to a footer) it completes scan 3 in r.
+AheadRead read_ahead(RunData& d, Exports& exports, ScanResult& r);
 
 // How scan 3 ended: the points read in all, and for a scan that a line
 // which is not a point ended, that line and the first later line that

@@ -585,6 +585,11 @@ std::size_t InputText::wait_beyond(std::size_t have) {
   }
 }
 
+std::size_t InputText::expected_size() const {
+  if (stream_ && !complete()) return stream_->expected;
+  return available();
+}
+
 void InputText::release_before(std::size_t offset) {
   char* base = nullptr;
   std::size_t grain = page_size();

@@ -82,6 +82,10 @@ class InputText {
   // run when the file is damaged further on (what a reader met before is
   // then no fault of the export's): for a run that fails.
   void check_intact();
+  // How many bytes the whole text is expected to hold: its size, or, of a
+  // streamed text not yet complete, the size its gzip trailer gives (which
+  // a file of several members or of 4 GiB and more does not tell).
+  std::size_t expected_size() const;
   bool compressed() const { return compressed_; }
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }

@@ -109,6 +109,14 @@ bool LineSource::next_line(std::string_view& line) {
   return true;
 }
 
+std::string_view LineSource::last_line() const {
+  const char* const start = data_ + line_offset_;
+  const char* end = data_ + pos_;
+  if (end > start && end[-1] == '\n') --end;
+  if (end > start && end[-1] == '\r') --end;
+  return std::string_view(start, static_cast<std::size_t>(end - start));
+}
+
 FreeFormReader::Status FreeFormReader::try_reals(double* out, int n, int* digit_exp) {
   std::string_view line;
   if (n <= 0) return Status::ok;
@@ -175,19 +183,23 @@ FreeFormReader::Status FreeFormReader::try_reals_from(std::string_view line, dou
   return Status::ok;
 }
 
-int FreeFormReader::line_reals(double* out, int n, int* digit_exp) {
+[[gnu::always_inline]] inline int FreeFormReader::record_reals(double* out, int n, int* digit_exp, bool fail) {
   std::string_view line;
   int got = 0;
   const char* p = nullptr;
   const char* end = nullptr;
   int frac = frac_;
   do {
-    if (!src_.next_line(line)) src_.fail_end_of_file();
+    if (!src_.next_line(line)) {
+      if (!fail) return kEndOfFile;
+      src_.fail_end_of_file();
+    }
     p = line.data();
     end = p + line.size();
     const Status status = take_numbers(line, p, out, n, got, digit_exp, true, frac);
     if (status != Status::ok) {
       frac_ = frac;
+      if (!fail) return kNoNumber;
       fail_reals(status);
     }
     // A line of separators only holds no record.
@@ -206,6 +218,12 @@ int FreeFormReader::line_reals(double* out, int n, int* digit_exp) {
     if (!ok) return count;
     ++count;
   }
+}
+
+int FreeFormReader::line_reals(double* out, int n, int* digit_exp) { return record_reals(out, n, digit_exp, true); }
+
+int FreeFormReader::try_line_reals(double* out, int n, int* digit_exp) {
+  return record_reals(out, n, digit_exp, false);
 }
 
 void FreeFormReader::fail_reals(Status status) const {

@@ -54,6 +54,9 @@ class LineSource {
   std::uint64_t next_offset() const { return pos_; }
   // Offset of the start of the line last returned.
   std::uint64_t line_offset() const { return line_offset_; }
+  // The line last returned by next_line, again (its text must still be
+  // there: not given back).
+  std::string_view last_line() const;
   // Number of the line last returned by next_line (1 for the first).
   long line_number() const { return line_number_; }
   int unit() const { return text_->unit(); }
@@ -120,6 +123,13 @@ class FreeFormReader {
   // token among the first n that is no number, or a number written with a
   // decimal comma ends the run.
   int line_reals(double* out, int n, int* digit_exp);
+  // As line_reals, returning kEndOfFile at the end of the file, and
+  // kNoNumber for a token among the first n that is no number or a number
+  // written with a decimal comma (the line is taken all the same), instead
+  // of ending the run.
+  static constexpr int kEndOfFile = -1;
+  static constexpr int kNoNumber = -2;
+  int try_line_reals(double* out, int n, int* digit_exp);
   // The next line as text; an end of file ends the run.
   std::string_view text_line();
 
@@ -133,6 +143,8 @@ class FreeFormReader {
   // decimal comma.
   Status take_numbers(std::string_view line, const char*& p, double* out, int n, int& got, int* digit_exp, bool commas,
                       int& frac);
+  // line_reals, failing as it does or, without `fail`, returning -1.
+  int record_reals(double* out, int n, int* digit_exp, bool fail);
   // Ends the run for a failed read of reals.
   [[noreturn]] void fail_reals(Status status) const;
 

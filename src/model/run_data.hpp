@@ -79,6 +79,13 @@ class FieldArray {
     v_.clear();
     v_.resize(node_count());
   }
+  // Keeps the first nz planes of an array sized for more (a reading that
+  // did not know their count), without moving them.
+  void keep_planes(int nz) {
+    assert(nz <= nz_);
+    nz_ = nz;
+    v_.resize(node_count());
+  }
   // Frees the storage (input arrays are not needed after symmetry completion).
   void release() {
     Values().swap(v_);
