@@ -22,9 +22,10 @@ struct ReadAheadDeleter {
 
 // The E and H exports of a run: their texts, each read from its file once
 // for the whole run (mapped, or, when gzip-compressed, inflated on a thread
-// of its own while it is read: E kept whole for the grid scan and the
-// reading pass, H a window ahead of the reading pass), and the range the
-// grid scan found in the E export's own units. A file that cannot be opened
+// of its own a window ahead of its reading, as the reading pass begun
+// during the grid scan reads both once), and the range the grid scan found
+// in the E export's own units. Exports that reading cannot take are opened
+// again and read as before: E by the grid scan and then by the reading pass. A file that cannot be opened
 // is reported when its text is first asked for, so that the run meets its
 // faults in the order a reader of E first, then H, would; a compressed file
 // damaged further on, where a reader meets the damage.
