@@ -680,12 +680,16 @@ AheadRead read_ahead(RunData& d, Exports& exports, ScanResult& r) {
   count[r.mid] = r.plane_points / r.row_points;
   // With z slowest, the arrays hold room for the most planes, and what is
   // not read into is never touched. Along x or y the planes lie interleaved
-  // in the arrays, so their count is guessed from the text's size, as the
-  // solvers write every line as wide (checked at the end).
+  // in the arrays, so their count is told from the text's size, when the
+  // first plane's lines are all as wide as the solvers write them (checked
+  // at the end); an export of lines of unequal width is read as before.
   if (r.slow == 2) {
     count[r.slow] = kMaxNz;
   } else {
     const std::uint64_t plane_bytes = r.second_plane - r.first_offset;
+    if (plane_bytes != (r.second_line - r.first_offset) * static_cast<std::uint64_t>(r.plane_points)) {
+      return AheadRead::not_begun;
+    }
     const std::uint64_t size = exports.e().expected_size();
     count[r.slow] = plane_bytes > 0 && size > r.first_offset
                         ? static_cast<long>(std::min<std::uint64_t>(

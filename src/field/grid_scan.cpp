@@ -84,6 +84,7 @@ bool scan(InputText& e_text, ScanResult& r, const std::function<AheadRead(ScanRe
   read_point(in, first, "the export holds no point", r.first_digit);
   r.first_offset = src.line_offset();
   read_point(in, cur, "the export holds a single point; every axis needs at least two", r.last_digit);
+  r.second_line = src.line_offset();
   long n = 1;
 
   int fast = -1;

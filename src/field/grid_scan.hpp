@@ -25,8 +25,9 @@ struct ScanResult {
   double plane_end[3] = {0, 0, 0};  // the last point of the first plane (line plane_points)
   int row_end_digit[3] = {0, 0, 0};  // the exponents of their last printed digits
   int plane_end_digit[3] = {0, 0, 0};
-  std::uint64_t first_offset = 0;   // where line 1's text starts
-  std::uint64_t second_plane = 0;   // where the second plane's first line starts
+  std::uint64_t first_offset = 0;  // where the first point's line starts
+  std::uint64_t second_line = 0;   // where the second point's line starts
+  std::uint64_t second_plane = 0;  // where the second plane's first line starts
   std::int32_t iord = 0;
   int fast = 0, mid = 0, slow = 0;
   long row_points = 0;    // points of the first row
