@@ -14,7 +14,7 @@ namespace wk {
 namespace {
 
 // How far the inflation of a compressed export runs ahead of its reading.
-constexpr std::size_t kTextWindowBytes = std::size_t{8} << 20;
+constexpr std::size_t kTextWindowBytes = std::size_t{4} << 20;
 
 // The start of a compressed export, looked at before the rest is inflated:
 // its first data line must start with a number, as every line of an export

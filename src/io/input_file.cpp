@@ -136,7 +136,7 @@ constexpr std::size_t kBackAheadMaxBytes = std::size_t{64} << 20;
 
 // The compressed file's pages are given back behind the inflation in steps
 // of this size.
-constexpr std::size_t kInputReleaseBytes = std::size_t{4} << 20;
+constexpr std::size_t kInputReleaseBytes = std::size_t{1} << 20;
 
 // The address space set aside for the text of a compressed file of
 // `compressed` bytes: room for the most text it may hold, which costs
