@@ -470,9 +470,10 @@ namespace field_detail {
 // reading of the E text, which is then never whole in memory.
 //
 // Only the slow axis's count and range are missing then. With z slowest
-// each plane lies in the arrays after the one before, however many follow,
-// so the points are stored where the reading pass would store them. The
-// nodes of the two other axes are those of the first row and plane's last
+// each plane lies in the arrays after the one before, however many follow;
+// with x or y slowest the planes interleave, at the count the text's size
+// gives (see read_ahead). So the points are stored where the reading pass
+// would store them. The nodes of the two other axes are those of the first row and plane's last
 // coordinates, which the last line of a regular export repeats (checked
 // once it is known). The slow coordinate of every point of a plane must be
 // the plane's first one, as read; each plane's is checked against its node
