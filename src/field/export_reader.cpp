@@ -191,6 +191,11 @@ std::string column_name(const Reader& r, int a) {
          "cut short or the two exports come from different runs");
 }
 
+// Whether an input grid of nx x ny x nz nodes fits the field arrays.
+bool fits_arrays(int nx, int ny, int nz) {
+  return nx >= 1 && ny >= 1 && nz >= 1 && nx <= kMaxNxy && ny <= kMaxNxy && nz <= kMaxNz;
+}
+
 // The tolerance of a coordinate printed to the digit of exponent `digit`
 // along axis a: what the digits of the range's ends and its own cannot
 // resolve and kOffUniform steps, never half a step.
@@ -215,9 +220,25 @@ inline bool near_node(const Reader& r, const Grid& g, int a, double off, int dig
   refuse_off_grid(r, g, v, idx);
 }
 
+// Where a reader stores its points: its arrays, sized to the grid g (each
+// reader sizes its own, so that the first touch of their memory is shared
+// between the two threads too), and the strides of their nodes.
+struct Placement {
+  std::size_t stride[3];
+  double* out[3];
+};
+
+Placement size_arrays(Reader& r, const Grid& g) {
+  for (FieldArray* a : r.out) a->resize_for_overwrite(g.count[0], g.count[1], g.count[2]);
+  r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
+               static_cast<std::size_t>(g.count[2]));
+  const auto nx = static_cast<std::size_t>(g.count[0]);
+  return {{1, nx, nx * static_cast<std::size_t>(g.count[1])}, {r.out[0]->data(), r.out[1]->data(), r.out[2]->data()}};
+}
+
 // Keeps the field values of the point at node idx: the largest |Ez| (and
 // |Re E|, |Im E|) of the E export, and the stored components.
-inline void keep_values(Reader& r, const double* v, double* const* out, const std::size_t* stride, const int* idx) {
+inline void keep_values(Reader& r, const double* v, const Placement& place, const int* idx) {
   if (r.track_ez) {
     if (std::fabs(v[5]) > r.ez_max) r.ez_max = std::fabs(v[5]);
     if (r.values == 9) {
@@ -225,12 +246,12 @@ inline void keep_values(Reader& r, const double* v, double* const* out, const st
       for (int c = 6; c < 9; ++c) r.im_max = std::max(r.im_max, std::fabs(v[c]));
     }
   }
-  const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * stride[0] +
-                         static_cast<std::size_t>(idx[1] - 1) * stride[1] +
-                         static_cast<std::size_t>(idx[2] - 1) * stride[2];
-  out[0][at] = v[r.first_stored];
-  out[1][at] = v[r.first_stored + 1];
-  out[2][at] = v[r.first_stored + 2];
+  const std::size_t at = static_cast<std::size_t>(idx[0] - 1) * place.stride[0] +
+                         static_cast<std::size_t>(idx[1] - 1) * place.stride[1] +
+                         static_cast<std::size_t>(idx[2] - 1) * place.stride[2];
+  place.out[0][at] = v[r.first_stored];
+  place.out[1][at] = v[r.first_stored + 1];
+  place.out[2][at] = v[r.first_stored + 2];
 }
 
 // Reads every point of one export in the loop order, storing its field
@@ -240,18 +261,11 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
   FreeFormReader in(*r.src);
   long point = 0;
   try {
-    // Each reader sizes its own arrays, so that the first touch of their
-    // memory is shared between the two threads too. Every node and every
-    // deviation is written below before anything reads it (the comparison
-    // of the two exports stops before the first point either side missed).
-    for (FieldArray* a : r.out) a->resize_for_overwrite(g.count[0], g.count[1], g.count[2]);
-    r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
-                 static_cast<std::size_t>(g.count[2]));
+    // Every node and every deviation is written below before anything
+    // reads it (the comparison of the two exports stops before the first
+    // point either side missed).
+    const Placement place = size_arrays(r, g);
     const LoopOrder& o = g.order;
-    const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
-                                   static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
-    const double* const node[3] = {g.node[0].data(), g.node[1].data(), g.node[2].data()};
-    double* const out[3] = {r.out[0]->data(), r.out[1]->data(), r.out[2]->data()};
     float* dev = r.dev.data();
     double v[9];
     int digit[9];
@@ -268,14 +282,14 @@ void read_points(Reader& r, const Grid& g, std::atomic<long>& fail_mark) {
           for (int a = 0; a < r.values; ++a) finite &= std::isfinite(v[a]);
           if (!finite) refuse_not_finite(r, v);
           for (int a = 0; a < 3; ++a) {
-            const double off = v[a] - node[a][idx[a] - 1];
+            const double off = v[a] - g.node[a][idx[a] - 1];
             if (!near_node(r, g, a, off, digit[a])) refuse_coordinate(r, g, v, idx, a, digit[a]);
             if (digit[a] > r.coarsest_digit[a]) r.coarsest_digit[a] = digit[a];
             dev[a] = static_cast<float>(off * g.per_step[a]);
           }
           dev += 3;
 
-          keep_values(r, v, out, stride, idx);
+          keep_values(r, v, place, idx);
         }
       }
     }
@@ -563,38 +577,32 @@ void read_points_ahead(ReadAhead::Export& x, const Grid& g, const std::atomic<bo
     const LoopOrder& o = g.order;
     const int nf = g.count[o.fast];
     const int nm = g.count[o.mid];
-    // Room for the most planes an input grid may have: what is not read
-    // into is never touched.
-    for (FieldArray* a : r.out) a->resize_for_overwrite(g.count[0], g.count[1], g.count[2]);
-    r.dev.resize(3 * static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1]) *
-                 static_cast<std::size_t>(g.count[2]));
+    // Room for as many planes as g has: along z the most an input grid may
+    // have, and what is not read into is never touched.
+    const Placement place = size_arrays(r, g);
     x.planes.reserve(static_cast<std::size_t>(g.count[o.slow]));
-    const std::size_t stride[3] = {1, static_cast<std::size_t>(g.count[0]),
-                                   static_cast<std::size_t>(g.count[0]) * static_cast<std::size_t>(g.count[1])};
-    const double* const node[3] = {g.node[0].data(), g.node[1].data(), g.node[2].data()};
-    double* const out[3] = {r.out[0]->data(), r.out[1]->data(), r.out[2]->data()};
     float* dev = r.dev.data();
     const int lateral[2] = {o.fast, o.mid};
     double v[9];
     int digit[9];
     int idx[3];
-    long line = r.first_line;
+    x.last_point_line = r.first_line - 1;
     for (idx[o.slow] = 1; idx[o.slow] <= g.count[o.slow]; ++idx[o.slow]) {
       if (stop.load(std::memory_order_relaxed)) return;
       for (idx[o.mid] = 1; idx[o.mid] <= nm; ++idx[o.mid]) {
         for (idx[o.fast] = 1; idx[o.fast] <= nf; ++idx[o.fast]) {
           const int numbers = in.try_line_reals(v, r.values, digit);
           const bool plane_start = idx[o.fast] == 1 && idx[o.mid] == 1;
-          if (numbers != r.numbers || r.src->line_number() != line) {
+          if (numbers != r.numbers || r.src->line_number() != x.last_point_line + 1) {
             if (plane_start && idx[o.slow] > 1) end_after_points(x, numbers);
             return;
           }
-          x.last_point_line = line++;
+          ++x.last_point_line;
           bool finite = true;
           for (int a = 0; a < r.values; ++a) finite &= std::isfinite(v[a]);
           if (!finite) return;
           for (const int a : lateral) {
-            const double off = v[a] - node[a][idx[a] - 1];
+            const double off = v[a] - g.node[a][idx[a] - 1];
             if (!near_node(r, g, a, off, digit[a])) return;
             if (digit[a] > r.coarsest_digit[a]) r.coarsest_digit[a] = digit[a];
             dev[a] = static_cast<float>(off * g.per_step[a]);
@@ -606,7 +614,7 @@ void read_points_ahead(ReadAhead::Export& x, const Grid& g, const std::atomic<bo
           }
           dev += 3;
 
-          keep_values(r, v, out, stride, idx);
+          keep_values(r, v, place, idx);
         }
       }
       for (int a = 0; a < 3; ++a) {
@@ -647,7 +655,7 @@ bool place_slow_axis(ReadAhead::Export& x, const Grid& g) {
 bool take_read_ahead(RunData& d, ReadAhead& a, const Exports::Range& scanned) {
   LoopOrder order;
   if (!a.h.regular || !field_detail::decode_loop_order(d.iord, order) || order.slow != a.g.order.slow) return false;
-  if (d.Nix < 1 || d.Niy < 1 || d.Niz < 1 || d.Nix > kMaxNxy || d.Niy > kMaxNxy || d.Niz > kMaxNz) return false;
+  if (!fits_arrays(d.Nix, d.Niy, d.Niz)) return false;
   const int count[3] = {d.Nix, d.Niy, d.Niz};
   const int s = order.slow;
   const auto planes = static_cast<std::size_t>(count[s]);
@@ -763,9 +771,7 @@ void read_exports(RunData& d, Exports& exports) {
     d.Ez_max_read = 0;
     if (take_read_ahead(d, *exports.ahead, exports.scanned)) return;
     // Its reading gave the texts back: both are read again.
-    const Exports::Range scanned = exports.scanned;
     exports.reopen();
-    exports.scanned = scanned;
   }
   const field_detail::FirstLines first_lines = field_detail::check_same_columns(exports);
   LineSource e_src(exports.e());
@@ -779,7 +785,7 @@ void read_exports(RunData& d, Exports& exports) {
   const int nx = ordered ? d.Nix : 0;
   const int ny = ordered ? d.Niy : 0;
   const int nz = ordered ? d.Niz : 0;
-  if (nx < 1 || ny < 1 || nz < 1 || nx > kMaxNxy || ny > kMaxNxy || nz > kMaxNz) {
+  if (!fits_arrays(nx, ny, nz)) {
     if (ordered) {
       refuse("an input grid of " + std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz) +
              " points does not fit the field arrays");
