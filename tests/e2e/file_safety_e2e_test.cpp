@@ -174,6 +174,27 @@ TEST(FileSafetyE2E, CompressedFileThatIsNoExportIsRefusedAtItsFirstBlock) {
             "double, 0 or from 4.9e-324 to 1.8e+308 in magnitude\n");
 }
 
+// Rewrites the texts of the E and H exports.
+using Rewrite = std::function<void(std::string& e, std::string& h)>;
+
+// Converts the case that `options` generate, its exports rewritten (and
+// gzip-compressed when asked), and expects the log and the map converted
+// in `reference`.
+void expect_converts_as(const fs::path& reference, const std::string& options, const Rewrite& rewrite, bool gzip,
+                        const char* prefix = "") {
+  TempDir dir;
+  generate(dir.path(), options);
+  std::string e = read_file(dir / "pillbox_E.txt");
+  std::string h = read_file(dir / "pillbox_H.txt");
+  rewrite(e, h);
+  write_file(dir / "pillbox_E.txt", gzip ? test::gzip_bytes(e) : e);
+  write_file(dir / "pillbox_H.txt", gzip ? test::gzip_bytes(h) : h);
+  const auto r = run_converter(dir.path(), prefix);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(read_file(dir / kLog) == read_file(reference / kLog)) << "the log differs, gzip " << gzip;
+  EXPECT_TRUE(read_file(dir / kMap) == read_file(reference / kMap)) << "the map differs, gzip " << gzip;
+}
+
 TEST(FileSafetyE2E, CompressedExportsConvertWithinALimitedAddressSpace) {
   // Under ulimit -v the text's room is what the gzip trailer says it holds,
   // not the most an export may hold (2.5 GB of address space an export).
@@ -184,32 +205,20 @@ TEST(FileSafetyE2E, CompressedExportsConvertWithinALimitedAddressSpace) {
   TempDir plain;
   generate(plain.path(), "--order 123");
   ASSERT_EQ(run_converter(plain.path()).status, 0);
-  const auto blank_line_in_e = [](std::string& e, std::string&) { e.insert(e.find('\n', e.size() / 2) + 1, "\n"); };
-  const auto digit_more_in_h = [](std::string&, std::string& h) {
+  const Rewrite blank_line_in_e = [](std::string& e, std::string&) { e.insert(e.find('\n', e.size() / 2) + 1, "\n"); };
+  const Rewrite digit_more_in_h = [](std::string&, std::string& h) {
     std::size_t z = h.find('\n', h.size() / 2) + 1;
     for (int skip = 0; skip < 2; ++skip) z = h.find(' ', z) + 1;
     const std::size_t end = h.find(' ', z);
     h.insert(end, h.substr(z, end - z).find('.') == std::string::npos ? ".0" : "0");
   };
-  const std::vector<std::function<void(std::string&, std::string&)>> edits = {
-      [](std::string&, std::string&) {}, blank_line_in_e, digit_more_in_h};
-  for (const auto& edit : edits) {
-    TempDir dir;
-    generate(dir.path(), "--order 123");
-    std::string e = read_file(dir / "pillbox_E.txt");
-    std::string h = read_file(dir / "pillbox_H.txt");
-    edit(e, h);
-    write_file(dir / "pillbox_E.txt", test::gzip_bytes(e));
-    write_file(dir / "pillbox_H.txt", test::gzip_bytes(h));
 #if defined(__SANITIZE_ADDRESS__) || WK_CLANG_ASAN
-    const char* cap = "";
+  const char* cap = "";
 #else
-    const char* cap = "ulimit -v 600000;";
+  const char* cap = "ulimit -v 600000;";
 #endif
-    const auto r = run_converter(dir.path(), cap);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(read_file(dir / kLog) == read_file(plain / kLog)) << "the log differs from a plain run's";
-    EXPECT_TRUE(read_file(dir / kMap) == read_file(plain / kMap)) << "the map differs from a plain run's";
+  for (const Rewrite& edit : {Rewrite([](std::string&, std::string&) {}), blank_line_in_e, digit_more_in_h}) {
+    expect_converts_as(plain.path(), "--order 123", edit, true, cap);
   }
 }
 
@@ -235,23 +244,16 @@ TEST(FileSafetyE2E, ExportsInTheSolversFixedLayoutConvertAsWhenPrintedShortest) 
   // grid scan, the count of planes told from the size of the text (of a
   // compressed one, the size its gzip trailer gives); printed shortest,
   // after the scan.
+  const Rewrite fixed = [](std::string& e, std::string& h) {
+    e = fixed_layout(e);
+    h = fixed_layout(h);
+  };
   for (const char* order : {"--order 321", "--order 231"}) {
     SCOPED_TRACE(order);
     TempDir shortest;
     generate(shortest.path(), order);
     ASSERT_EQ(run_converter(shortest.path()).status, 0);
-    for (const bool gzip : {false, true}) {
-      TempDir dir;
-      generate(dir.path(), order);
-      for (const char* name : {"pillbox_E.txt", "pillbox_H.txt"}) {
-        const std::string text = fixed_layout(read_file(dir / name));
-        write_file(dir / name, gzip ? test::gzip_bytes(text) : text);
-      }
-      const auto r = run_converter(dir.path());
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_TRUE(read_file(dir / kLog) == read_file(shortest / kLog)) << "the log differs, gzip " << gzip;
-      EXPECT_TRUE(read_file(dir / kMap) == read_file(shortest / kMap)) << "the map differs, gzip " << gzip;
-    }
+    for (const bool gzip : {false, true}) expect_converts_as(shortest.path(), order, fixed, gzip);
   }
 }
 
